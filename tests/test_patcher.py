@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""Black-box tests of the built patcher.
+
+Usage: test_patcher.py PATCHER [unittest arguments, e.g. a class name]
+
+Every case runs the program in a scratch folder of its own, on a synthetic
+DUKE3D.EXE made here.
+"""
+import os
+import resource
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PATCHER = None  # set from the command line
+
+# Written out again here, not taken from the program: a typo on either side
+# makes the two disagree.
+EXPECTED = [
+    (0x115768, b"TARVENOK T.C."),
+    (0x115789, b"MECHANISED MATCH"),
+    (0x1157AA, b"SQUADRON ONLY"),
+    (0x1157CB, b"OLA VRENT"),
+    (0x1157DF, b"DAEL MURHAX"),
+    (0x1157F3, b"IVO QUENTH"),
+    (0x115807, b"JUN WAVERTOL"),
+]
+TERMINATOR = b"\0\0\0"
+REACH = 0x115816  # just after the last terminator
+FAILED = 255      # how the shell sees the program's -1
+
+
+def patched(before):
+    """The file a clean run must leave, given the bytes it started with."""
+    image = bytearray(before.ljust(REACH, b"\0"))
+    for offset, text in EXPECTED:
+        image[offset:offset + len(text) + 3] = text + TERMINATOR
+    return bytes(image)
+
+
+def in_ranges(pos):
+    return any(o <= pos < o + len(t) + 3 for o, t in EXPECTED)
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        scratch = tempfile.TemporaryDirectory(prefix="patcher-test-")
+        self.addCleanup(scratch.cleanup)
+        self.dir = scratch.name
+        self.target = os.path.join(self.dir, "DUKE3D.EXE")
+
+    def write_target(self, data):
+        with open(self.target, "wb") as f:
+            f.write(data)
+
+    def read_target(self):
+        with open(self.target, "rb") as f:
+            return f.read()
+
+    def run_patcher(self, *args, preexec_fn=None):
+        return subprocess.run([PATCHER, *args], cwd=self.dir, capture_output=True,
+                              timeout=60, preexec_fn=preexec_fn)
+
+    def assert_clean_run(self, result):
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+
+    def assert_failed(self, result):
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (FAILED, b"", b""))
+
+    def assert_outside_ranges_kept(self, before, after):
+        """Bytes outside the seven ranges are as they were, or zeros past the old end."""
+        kept = before.ljust(len(after), b"\0")
+        wrong = [p for p in range(len(after)) if after[p] != kept[p] and not in_ranges(p)]
+        self.assertEqual(wrong[:5], [], "bytes changed outside the ranges")
+
+
+class Layout(Case):
+    def test_long_targets_change_only_inside_the_ranges(self):
+        cases = {
+            "0xFF, 2 MiB": b"\xff" * (2 << 20),
+            "0xFF, one byte past the reach": b"\xff" * (REACH + 1),
+            "0xFF, exactly the reach": b"\xff" * REACH,
+            "0x00, 1.5 MiB": b"\0" * (3 << 19),
+            "counting bytes": bytes(i % 251 for i in range(REACH + 4096)),
+        }
+        for name, before in cases.items():
+            with self.subTest(name):
+                self.write_target(before)
+                self.assert_clean_run(self.run_patcher())
+                after = self.read_target()
+                self.assertEqual(len(after), len(before))
+                for offset, text in EXPECTED:
+                    self.assertEqual(after[offset:offset + len(text) + 3], text + TERMINATOR)
+                self.assertEqual(after, patched(before))
+
+    def test_short_targets_are_extended_to_the_reach(self):
+        cases = {
+            "empty": 0,
+            "ends before record 1": 4096,
+            "ends inside record 1": 0x115768 + 5,
+            "ends inside a gap": 0x1157AA + 16 + 3,
+            "ends inside record 7's terminator": REACH - 1,
+        }
+        for name, size in cases.items():
+            with self.subTest(name):
+                before = b"\xff" * size
+                self.write_target(before)
+                self.assert_clean_run(self.run_patcher())
+                after = self.read_target()
+                self.assertEqual(len(after), REACH)
+                self.assertEqual(after, patched(before))
+
+
+class Runs(Case):
+    def test_runs_are_silent_repeatable_and_ignore_arguments(self):
+        before = b"\xff" * (REACH + 100)
+        cases = {
+            "no arguments, once": [[]],
+            "no arguments, twice": [[], []],
+            "an option": [["--help"]],
+            "another file's name": [["OTHER.EXE"]],
+            "many and long": [["-v", "x" * 4096, "", "%s%n"]],
+        }
+        for name, runs in cases.items():
+            with self.subTest(name):
+                self.write_target(before)
+                os.utime(self.target, (0, 0))
+                for args in runs:
+                    self.assert_clean_run(self.run_patcher(*args))
+                self.assertEqual(self.read_target(), patched(before))
+                self.assertEqual(sorted(os.listdir(self.dir)), ["DUKE3D.EXE"])
+
+
+class Failures(Case):
+    def test_a_target_that_cannot_be_opened_is_left_alone(self):
+        cases = {
+            "missing": lambda: None,
+            "a directory": lambda: os.mkdir(self.target),
+            "a dangling link": lambda: os.symlink("NOWHERE.EXE", self.target),
+        }
+        for name, make in cases.items():
+            with self.subTest(name):
+                make()
+                before = sorted(os.listdir(self.dir))
+                self.assert_failed(self.run_patcher())
+                self.assertEqual(sorted(os.listdir(self.dir)), before, "something was created")
+                if os.path.isdir(self.target):
+                    self.assertEqual(os.listdir(self.target), [])
+                    os.rmdir(self.target)
+                elif os.path.lexists(self.target):
+                    os.remove(self.target)
+
+    def test_a_pipe_of_that_name_gets_nothing(self):
+        os.mkfifo(self.target)
+        # Held open for reading, so whatever the run writes stays to be seen.
+        reader = os.open(self.target, os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        self.assert_failed(self.run_patcher())
+        try:
+            leaked = os.read(reader, 4096)
+        except BlockingIOError:
+            leaked = b""
+        self.assertEqual(leaked, b"")
+
+    def test_a_device_that_refuses_writes_is_a_failure(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full here")
+        os.symlink("/dev/full", self.target)
+        self.assert_failed(self.run_patcher())
+
+    def test_the_file_size_limit_stops_the_run(self):
+        cases = {
+            # (bytes of 0xFF at the start, file-size limit)
+            "limit before record 1, empty target": (0, 4096),
+            "limit inside record 1": (0, 0x115768 + 8),
+            "limit inside record 4, target ends in record 2": (0x115789 + 4, 0x1157CB + 3),
+            "limit one byte short of the reach": (REACH - 40, REACH - 1),
+        }
+        for name, (size, limit) in cases.items():
+            with self.subTest(name):
+                before = b"\xff" * size
+                self.write_target(before)
+
+                def limited():
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+                    # What a plain shell would hand over, not this test's own ignore.
+                    signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+                self.assert_failed(self.run_patcher(preexec_fn=limited))
+                after = self.read_target()
+                self.assertLessEqual(len(after), max(limit, size))
+                self.assert_outside_ranges_kept(before, after)
+                # What did land is the right bytes in the right place.
+                self.assertEqual(after, patched(before)[:len(after)])
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    PATCHER = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
