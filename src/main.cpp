@@ -4,7 +4,8 @@
 // written and the file closed cleanly, -1 when anything failed.
 #include <array>
 #include <csignal>
-#include <fstream>
+#include <cstddef>
+#include <cstdio>
 
 #include "patch_table.h"
 
@@ -15,28 +16,29 @@ int main()
 	// the run before it can close the file and report.
 	std::signal(SIGXFSZ, SIG_IGN);
 #endif
-	std::ofstream target;
-	// Unbuffered: each record leaves in one write whose result is known at
-	// once, and nothing held back is retried at close after a failure.
-	target.rdbuf()->pubsetbuf(nullptr, 0);
-	// in|out is update mode: the file must exist and is never created or
-	// truncated. Binary, so the bytes land untranslated.
-	target.open("DUKE3D.EXE", std::ios::in | std::ios::out | std::ios::binary);
-	if (!target.is_open())
+	// Update mode: the file must exist and is never created or truncated.
+	// Binary, so the bytes land untranslated.
+	std::FILE *target = std::fopen("DUKE3D.EXE", "r+b");
+	if (target == nullptr)
 		return -1;
 
-	for (const Patch &p : patches) {
+	// Unbuffered: a buffered stream in update mode reads a block at every
+	// seek, and holds back bytes that close would retry after a failure.
+	// This way each record leaves in one write whose result is known at once.
+	bool ok = std::setvbuf(target, nullptr, _IONBF, 0) == 0;
+	for (std::size_t i = 0; ok && i < patches.size(); i++) {
+		const Patch &p = patches[i];
 		std::array<char, longest_record> record{};
 		p.text.copy(record.data(), p.text.size());
 		terminator.copy(record.data() + p.text.size(), terminator.size());
 		// Stop at the first failure: after a failed seek the next write
 		// would land wherever the last one stopped.
-		if (!target.seekp(p.offset) ||
-		    !target.write(record.data(), static_cast<std::streamsize>(record_size(p))))
-			break;
+		ok = std::fseek(target, p.offset, SEEK_SET) == 0 &&
+		     std::fwrite(record.data(), 1, record_size(p), target) == record_size(p);
 	}
-	if (target)
-		target.flush();
-	target.close();
-	return target ? 0 : -1;
+	if (ok)
+		ok = std::fflush(target) == 0;
+	if (std::fclose(target) != 0)
+		ok = false;
+	return ok ? 0 : -1;
 }
