@@ -24,7 +24,8 @@ int main(void)
 	if (fd < 0)
 		return 255;
 	for (size_t i = 0; i < sizeof refs / sizeof refs[0]; i++)
-		if (pwrite(fd, refs[i].bytes, refs[i].size, refs[i].offset) != (ssize_t)refs[i].size)
+		if (pwrite(fd, refs[i].bytes, refs[i].size, refs[i].offset) !=
+		    (ssize_t)refs[i].size)
 			status = 255;
 	if (close(fd) != 0)
 		status = 255;

@@ -86,7 +86,8 @@ inline constexpr std::array<std::int32_t, 6> untouched{17, 14, 17, 8, 6, 7};
 constexpr bool gaps_are_kept()
 {
 	for (std::size_t i = 0; i < untouched.size(); i++) {
-		std::int64_t end = patches[i].offset + static_cast<std::int64_t>(record_size(patches[i]));
+		std::int64_t end =
+		    patches[i].offset + static_cast<std::int64_t>(record_size(patches[i]));
 		if (patches[i + 1].offset - end != untouched[i])
 			return false;
 	}
