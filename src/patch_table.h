@@ -32,6 +32,12 @@ constexpr std::size_t record_size(const Patch &p)
 	return p.text.size() + terminator.size();
 }
 
+// The position just after a record's last byte.
+constexpr std::int64_t record_end(const Patch &p)
+{
+	return p.offset + static_cast<std::int64_t>(record_size(p));
+}
+
 // The largest record_size(), so one buffer holds any record.
 inline constexpr std::size_t longest_record = [] {
 	std::size_t n = 0;
@@ -41,8 +47,7 @@ inline constexpr std::size_t longest_record = [] {
 }();
 
 // The position just after the last byte the table writes.
-inline constexpr std::int64_t reach =
-    patches.back().offset + static_cast<std::int64_t>(record_size(patches.back()));
+inline constexpr std::int64_t reach = record_end(patches.back());
 
 // Compile-time checks of the table: a typo in it must not build.
 namespace table_checks {
@@ -85,12 +90,9 @@ inline constexpr std::array<std::int32_t, 6> untouched{17, 14, 17, 8, 6, 7};
 
 constexpr bool gaps_are_kept()
 {
-	for (std::size_t i = 0; i < untouched.size(); i++) {
-		std::int64_t end =
-		    patches[i].offset + static_cast<std::int64_t>(record_size(patches[i]));
-		if (patches[i + 1].offset - end != untouched[i])
+	for (std::size_t i = 0; i < untouched.size(); i++)
+		if (patches[i + 1].offset - record_end(patches[i]) != untouched[i])
 			return false;
-	}
 	return true;
 }
 
