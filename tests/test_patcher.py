@@ -52,6 +52,9 @@ def in_ranges(pos):
 
 class Case(unittest.TestCase):
     def setUp(self):
+        self.new_scratch()
+
+    def new_scratch(self):
         scratch = tempfile.TemporaryDirectory(prefix="patcher-test-")
         self.addCleanup(scratch.cleanup)
         self.dir = scratch.name
@@ -135,7 +138,6 @@ class Runs(Case):
         for name, runs in cases.items():
             with self.subTest(name):
                 self.write_target(before)
-                os.utime(self.target, (0, 0))
                 for args in runs:
                     self.assert_clean_run(self.run_patcher(*args))
                 self.assert_same_bytes(self.read_target(), patched(before))
@@ -151,15 +153,13 @@ class Unopenable(Case):
         }
         for name, make in cases.items():
             with self.subTest(name):
+                self.new_scratch()
                 make()
                 before = sorted(os.listdir(self.dir))
                 self.assert_failed(self.run_patcher())
                 self.assertEqual(sorted(os.listdir(self.dir)), before, "something was created")
                 if os.path.isdir(self.target):
                     self.assertEqual(os.listdir(self.target), [])
-                    os.rmdir(self.target)
-                elif os.path.lexists(self.target):
-                    os.remove(self.target)
 
 
 class Pipe(Case):
