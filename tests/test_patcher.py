@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Black-box tests of the built patcher.
 
-Usage: test_patcher.py [--runner PROGRAM] [--objdump PROGRAM] PATCHER
-                       [unittest arguments, e.g. a class name]
+Usage: test_patcher.py [--runner PROGRAM] [--objdump PROGRAM] [--windres PROGRAM]
+                       [--version X.Y.Z] PATCHER [unittest arguments, e.g. a class name]
 
 Every case runs the program in a scratch folder of its own, on a synthetic
 DUKE3D.EXE made here. A PATCHER ending in .exe is the Windows build, run
@@ -11,7 +11,9 @@ there, with the reason printed. Exits 77 when every case it ran was skipped.
 """
 import argparse
 import os
+import re
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -20,6 +22,8 @@ import unittest
 
 RUNNER = []      # set from the command line: the program with what runs it
 OBJDUMP = "objdump"
+WINDRES = "windres"
+VERSION = None
 WINDOWS = False
 
 # Written out again here, not taken from the program: a typo on either side
@@ -38,11 +42,14 @@ REACH = 0x115816  # just after the last terminator
 FAILED = 255      # how the shell sees the program's -1
 
 
-def patched(before):
-    """The file a clean run must leave, given the bytes it started with."""
-    image = bytearray(before.ljust(REACH, b"\0"))
-    for offset, text in EXPECTED:
-        image[offset:offset + len(text) + 3] = text + TERMINATOR
+def patched(before, records=EXPECTED):
+    """The file a clean run must leave, given the bytes it started with;
+    or, given the records that got written, a run that stopped after them."""
+    image = bytearray(before)
+    for offset, text in records:
+        end = offset + len(text) + len(TERMINATOR)
+        image.extend(bytes(max(0, end - len(image))))
+        image[offset:end] = text + TERMINATOR
     return bytes(image)
 
 
@@ -68,8 +75,8 @@ class Case(unittest.TestCase):
         with open(self.target, "rb") as f:
             return f.read()
 
-    def run_patcher(self, *args, preexec_fn=None):
-        return subprocess.run([*RUNNER, *args], cwd=self.dir, capture_output=True,
+    def run_patcher(self, *args, preexec_fn=None, strace=()):
+        return subprocess.run([*strace, *RUNNER, *args], cwd=self.dir, capture_output=True,
                               timeout=60, preexec_fn=preexec_fn)
 
     def assert_clean_run(self, result):
@@ -217,6 +224,83 @@ class SizeLimit(Case):
                 self.assert_same_bytes(after, patched(before)[:len(after)])
 
 
+class Faults(Case):
+    # A realistic error for each kind of call on the target.
+    ERRORS = {"openat": "EACCES", "lseek": "EINVAL", "write": "ENOSPC", "close": "EIO"}
+
+    def strace(self, *options):
+        log = os.path.join(tempfile.mkdtemp(dir=self.dir), "trace")
+        result = self.run_patcher(preexec_fn=None, strace=["strace", "-f", "-qq", "-o", log, *options])
+        with open(log) as f:
+            return result, f.read().splitlines()
+
+    def calls_on_target(self):
+        """The calls a clean run makes on DUKE3D.EXE, each with its count among
+        all calls of its name (what strace's injection counts by)."""
+        result, lines = self.strace("-e", "trace=" + ",".join(self.ERRORS))
+        self.assert_clean_run(result)
+        seen, calls, fd = {}, [], None
+        for line in lines:
+            m = re.match(r"(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)", line)
+            if not m:
+                continue
+            name, args, ret = m.groups()
+            seen[name] = seen.get(name, 0) + 1
+            if name == "openat" and '"DUKE3D.EXE"' in args:
+                fd = ret
+            elif fd is None or args.split(",")[0] != fd:
+                continue
+            calls.append((name, seen[name]))
+            if name == "close":
+                break
+        return calls
+
+    def test_each_failing_call_stops_the_run_there(self):
+        if WINDOWS:
+            self.skipTest("strace traces Linux programs, not Windows ones under Wine")
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        if subprocess.run(["strace", "-f", "-o", os.devnull, "true"]).returncode != 0:
+            self.skipTest("strace cannot trace here (ptrace not permitted)")
+        before = b"\xff" * (REACH + 64)
+        self.write_target(before)
+        calls = self.calls_on_target()
+        names = [name for name, _ in calls]
+        self.assertEqual((names[0], names[-1], names.count("write")), ("openat", "close", 7), names)
+        for step, (name, nth) in enumerate(calls):
+            with self.subTest(f"step {step + 1}: {name} fails"):
+                self.write_target(before)
+                result, _ = self.strace("-e", f"trace={name}",
+                                        "-e", f"inject={name}:error={self.ERRORS[name]}:when={nth}")
+                self.assert_failed(result)
+                # Every record written before the failing call, none after it.
+                written = names[:step].count("write")
+                self.assert_same_bytes(self.read_target(), patched(before, EXPECTED[:written]))
+
+
+class Resources(unittest.TestCase):
+    def test_the_windows_build_asks_for_no_elevation_and_has_its_version(self):
+        if not WINDOWS:
+            self.skipTest("only the Windows build carries resources")
+        rc = subprocess.run([WINDRES, "-i", RUNNER[-1], "-O", "rc"], capture_output=True,
+                            text=True, check=True).stdout
+        # A manifest as one string, from the rc text's quoted lines.
+        manifests = re.findall(r"^1 24 .*?\nBEGIN\n(.*?)\nEND", rc, re.M | re.S)
+        self.assertEqual(len(manifests), 1, "one manifest")
+        lines = re.findall(r'^\s*"(.*)"$', manifests[0], re.M)
+        manifest = "".join(lines).replace('""', '"').replace("\\n", "\n")
+        self.assertRegex(manifest, r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>')
+        self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, "Windows 10 and 11 listed")
+        major, minor, patch = VERSION.split(".")
+        self.assertRegex(rc, rf"\bFILEVERSION {major}, {minor}, {patch}, 0\n")
+        self.assertRegex(rc, rf"\bPRODUCTVERSION {major}, {minor}, {patch}, 0\n")
+        strings = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', rc))
+        self.assertEqual((strings.get("FileVersion"), strings.get("ProductVersion"),
+                          strings.get("OriginalFilename"), strings.get("ProductName")),
+                         (VERSION, VERSION, "patcher.exe", "patcher"))
+        self.assertIn("DUKE3D.EXE", strings.get("FileDescription", ""))
+
+
 class Build(unittest.TestCase):
     # Libraries that every Windows has; the Linux build needs none at all.
     SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "ntdll.dll",
@@ -238,11 +322,15 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--runner", help="what runs PATCHER, e.g. wine")
     parser.add_argument("--objdump", default=OBJDUMP)
+    parser.add_argument("--windres", default=WINDRES)
+    parser.add_argument("--version")
     parser.add_argument("patcher")
     args, rest = parser.parse_known_args()
     WINDOWS = args.patcher.lower().endswith(".exe")
     RUNNER = ([args.runner] if args.runner else []) + [os.path.abspath(args.patcher)]
     OBJDUMP = args.objdump
+    WINDRES = args.windres
+    VERSION = args.version
     result = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
