@@ -8,9 +8,12 @@
 
 namespace {
 
-bool in_table(int i)
+// Record i, or nothing past the table.
+const Patch *record(int i)
 {
-	return i >= 0 && static_cast<std::size_t>(i) < patches.size();
+	if (i < 0 || static_cast<std::size_t>(i) >= patches.size())
+		return nullptr;
+	return &patches[static_cast<std::size_t>(i)];
 }
 
 } // namespace
@@ -25,12 +28,14 @@ EMSCRIPTEN_KEEPALIVE int patch_count()
 // Where record i starts in the target; -1 past the table.
 EMSCRIPTEN_KEEPALIVE int patch_offset(int i)
 {
-	return in_table(i) ? patches[static_cast<std::size_t>(i)].offset : -1;
+	const Patch *p = record(i);
+	return p != nullptr ? p->offset : -1;
 }
 
 // How many bytes record i writes, its three zero bytes included; -1 past the table.
 EMSCRIPTEN_KEEPALIVE int patch_size(int i)
 {
-	return in_table(i) ? static_cast<int>(record_size(patches[static_cast<std::size_t>(i)])) : -1;
+	const Patch *p = record(i);
+	return p != nullptr ? static_cast<int>(record_size(*p)) : -1;
 }
 }
