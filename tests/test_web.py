@@ -18,7 +18,7 @@ import tempfile
 import time
 import unittest
 
-from test_patcher import EXPECTED, REACH, patched
+from test_patcher import EXPECTED, REACH, Case, patched
 
 try:
     from selenium import webdriver
@@ -126,10 +126,7 @@ class Page(unittest.TestCase):
     def saved_anything(self):
         return any(files for _, _, files in os.walk(self.downloads))
 
-    def assert_same_bytes(self, got, want):
-        if got != want:
-            at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
-            self.fail(f"saved file differs from 0x{at:X} (lengths {len(got)} and {len(want)})")
+    assert_same_bytes = Case.assert_same_bytes
 
 
 class Patch(Page):
