@@ -76,6 +76,10 @@ class Page(unittest.TestCase):
     def choose_path(self, path):
         self.js("document.getElementById('status').className = ''")
         self.browser.choose(path)
+        return self.verdict()
+
+    def verdict(self):
+        """Waits for the page to decide on the file; returns what its status says."""
         self.wait(f"return /\\b({VERDICT})\\b/.test(document.getElementById('status').className)",
                   "the page's verdict")
         return self.text("status")
@@ -112,6 +116,16 @@ class Page(unittest.TestCase):
     def column(self, index):
         return self.js("return Array.from(document.querySelectorAll('#changes tr'),"
                        " r => r.children[arguments[0]].innerText.trim())", index)
+
+    DROP = ("const files = arguments[0].map(([name, size]) => new File([new Uint8Array(size).fill(255)], name));"
+            "const data = new DataTransfer(); files.forEach(f => data.items.add(f));"
+            "document.getElementById('status').className = '';"
+            "document.getElementById('drop').dispatchEvent("
+            "  new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));")
+
+    def drop(self, *files):
+        self.js(self.DROP, [list(f) for f in files])
+        return self.verdict()
 
     assert_same_bytes = Case.assert_same_bytes
 
@@ -201,6 +215,15 @@ class TooLarge(Page):
 
 
 class Failure(Page):
+    # The program's next file is made read-only before it runs, so its open
+    # fails inside the page as on a disk that refuses the write.
+    BREAK = ("const make = window.createPatcher;"
+             "window.createPatcher = options => make(options).then(program => {"
+             "  const write = program.FS.writeFile;"
+             "  program.FS.writeFile = (path, data) => { write(path, data); program.FS.chmod(path, 0o444); };"
+             "  window.createPatcher = make;"
+             "  return program; })")
+
     def test_a_folder_is_not_patched(self):
         if ENGINE == "firefox":
             self.skipTest("Firefox's file input takes no folder")
@@ -211,14 +234,7 @@ class Failure(Page):
         self.assertFalse(self.offered())
 
     def test_a_failing_program_offers_nothing_and_the_next_file_works(self):
-        # The program's file is made read-only before it runs, so its open
-        # fails inside the page as on a disk that refuses the write.
-        self.js("const make = window.createPatcher;"
-                "window.createPatcher = options => make(options).then(program => {"
-                "  const write = program.FS.writeFile;"
-                "  program.FS.writeFile = (path, data) => { write(path, data); program.FS.chmod(path, 0o444); };"
-                "  window.createPatcher = make;"
-                "  return program; })")
+        self.js(self.BREAK)
         status = self.choose("DUKE3D.EXE", b"\xff" * (REACH + 1))
         self.assertEqual(self.status_kind(), "failed", status)
         self.assertIn("could not write", status)
@@ -230,18 +246,6 @@ class Failure(Page):
 
 
 class Drop(Page):
-    DROP = ("const files = arguments[0].map(([name, size]) => new File([new Uint8Array(size).fill(255)], name));"
-            "const data = new DataTransfer(); files.forEach(f => data.items.add(f));"
-            "document.getElementById('status').className = '';"
-            "document.getElementById('drop').dispatchEvent("
-            "  new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));")
-
-    def drop(self, *files):
-        self.js(self.DROP, [list(f) for f in files])
-        self.wait(f"return /\\b({VERDICT})\\b/.test(document.getElementById('status').className)",
-                  "the page's verdict")
-        return self.text("status")
-
     def test_one_file_is_patched_and_several_are_refused(self):
         self.assertIn("is patched", self.drop(("DUKE3D.EXE", REACH + 1)))
         self.assertEqual(self.text("chosen"), f"Working on: DUKE3D.EXE ({REACH + 1:,} bytes)")

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Screenshots of every state of patcher.html, for a person to look at.
+
+Usage: screenshots.py ENGINE PATCHER.HTML FOLDER   (webkit under xvfb-run)
+
+Writes ENGINE-STATE-WIDTH.png for each state, at 1280 and 360 pixels wide.
+WebKit's window is never narrower than 447 pixels: there the page itself is
+laid out 360 pixels wide instead, which this page (no media queries) cannot
+tell apart.
+"""
+import os
+import sys
+import unittest
+
+import test_web
+from test_patcher import REACH
+
+
+class Shots(test_web.Page):
+    def runTest(self):
+        full = b"\xff" * (REACH + 100)
+        # state: how to reach it from a fresh page
+        states = {
+            "nothing-chosen": lambda: None,
+            "patched": lambda: self.choose("DUKE3D.EXE", full),
+            "already-patched": lambda: self.choose("DUKE3D.EXE", test_web.patched(full)),
+            "short": lambda: self.choose("duke3d.exe", b"\xff" * 1000),
+            "too-large": lambda: self.choose("DUKE3D.EXE", size=test_web.LIMIT + 1),
+            "two-dropped": lambda: self.drop(("DUKE3D.EXE", REACH), ("DUKE3D.BAK", REACH)),
+            "failed": self.fail_run,
+        }
+        for width in [1280, 360]:
+            for state, reach in states.items():
+                self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
+                self.open_page()
+                if self.browser.name == "webkit" and width == 360:
+                    self.js("document.documentElement.style.width = '360px'")
+                reach()
+                path = os.path.join(FOLDER, f"{self.browser.name}-{state}-{width}.png")
+                self.browser.screenshot(path)
+                print(path)
+
+    def fail_run(self):
+        self.js(test_web.Failure.BREAK)
+        self.choose("DUKE3D.EXE", b"\xff" * (REACH + 1))
+
+
+if __name__ == "__main__":
+    test_web.ENGINE, test_web.PAGE, FOLDER = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
+    os.makedirs(FOLDER, exist_ok=True)
+    Shots.setUpClass()
+    try:
+        result = unittest.TextTestRunner().run(Shots())
+    finally:
+        Shots.tearDownClass()
+    sys.exit(0 if result.wasSuccessful() else 1)
