@@ -220,8 +220,8 @@ class Failure(Page):
     BREAK = ("const make = window.createPatcher;"
              "window.createPatcher = options => make(options).then(program => {"
              "  const write = program.FS.writeFile;"
-             "  program.FS.writeFile = (path, data) => { write(path, data); program.FS.chmod(path, 0o444); };"
-             "  window.createPatcher = make;"
+             "  program.FS.writeFile = (path, data) => {"
+             "    write(path, data); program.FS.chmod(path, 0o444); program.FS.writeFile = write; };"
              "  return program; })")
 
     def test_a_folder_is_not_patched(self):
