@@ -2,7 +2,7 @@
 # Reference for the benchmark: the same seven ranges patched from a shell
 # script, one printf | dd pipeline per record.
 set -e
-p() { printf "$2\\000\\000\\000" | dd of=DUKE3D.EXE bs=1 seek="$1" conv=notrunc status=none; }
+p() { printf '%s\000\000\000' "$2" | dd of=DUKE3D.EXE bs=1 seek="$1" conv=notrunc status=none; }
 p 1136488 'TARVENOK T.C.'
 p 1136521 'MECHANISED MATCH'
 p 1136554 'SQUADRON ONLY'

@@ -2,7 +2,7 @@
 """Black-box tests of the built patcher.
 
 Usage: test_patcher.py [--runner PROGRAM] [--objdump PROGRAM] [--windres PROGRAM]
-                       [--version X.Y.Z] PATCHER [unittest arguments, e.g. a class name]
+                       [--version X.Y.Z] [--static] PATCHER [unittest arguments, e.g. a class name]
 
 Every case runs the program in a scratch folder of its own, on a synthetic
 DUKE3D.EXE made here. A PATCHER ending in .exe is the Windows build, run
@@ -25,6 +25,7 @@ OBJDUMP = "objdump"
 WINDRES = "windres"
 VERSION = None
 WINDOWS = False
+STATIC = False
 
 # Written out again here, not taken from the program: a typo on either side
 # makes the two disagree.
@@ -302,6 +303,7 @@ class Resources(unittest.TestCase):
         manifest = "".join(lines).replace('""', '"').replace("\\n", "\n")
         self.assertRegex(manifest, r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>')
         self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, "Windows 10 and 11 listed")
+        self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bversion="{re.escape(VERSION)}\.0"')
         major, minor, patch = VERSION.split(".")
         self.assertRegex(rc, rf"\bFILEVERSION {major}, {minor}, {patch}, 0\n")
         self.assertRegex(rc, rf"\bPRODUCTVERSION {major}, {minor}, {patch}, 0\n")
@@ -317,6 +319,10 @@ class Build(unittest.TestCase):
     SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "ntdll.dll",
                    "advapi32.dll", "user32.dll"}
 
+    def setUp(self):
+        if not STATIC:
+            self.skipTest("this build links shared runtimes (sanitizers, or PATCHER_STATIC off)")
+
     def test_the_executable_needs_no_shared_runtime(self):
         dump = subprocess.run([OBJDUMP, "-p", RUNNER[-1]], capture_output=True,
                               text=True, check=True).stdout
@@ -328,6 +334,11 @@ class Build(unittest.TestCase):
                       and not n.lower().startswith("api-ms-win-")]
         self.assertEqual(needed, [])
 
+    def test_the_executable_is_stripped(self):
+        symbols = subprocess.run([OBJDUMP, "-t", RUNNER[-1]], capture_output=True,
+                                 text=True, check=True).stdout
+        self.assertIn("no symbols", symbols)
+
 
 if __name__ == "__main__":
     if sys.argv[1:] == ["--list"]:
@@ -338,6 +349,7 @@ if __name__ == "__main__":
     parser.add_argument("--objdump", default=OBJDUMP)
     parser.add_argument("--windres", default=WINDRES)
     parser.add_argument("--version")
+    parser.add_argument("--static", action="store_true", help="PATCHER is built to stand alone")
     parser.add_argument("patcher")
     args, rest = parser.parse_known_args()
     WINDOWS = args.patcher.lower().endswith(".exe")
@@ -345,6 +357,7 @@ if __name__ == "__main__":
     OBJDUMP = args.objdump
     WINDRES = args.windres
     VERSION = args.version
+    STATIC = args.static
     result = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
