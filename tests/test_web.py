@@ -246,7 +246,7 @@ class Failure(Page):
 
 
 class Drop(Page):
-    def test_one_file_is_patched_and_several_are_refused(self):
+    def test_one_file_is_patched_and_several_or_none_are_refused(self):
         self.assertIn("is patched", self.drop(("DUKE3D.EXE", REACH + 1)))
         self.assertEqual(self.text("chosen"), f"Working on: DUKE3D.EXE ({REACH + 1:,} bytes)")
         self.assert_same_bytes(self.save()[1], patched(b"\xff" * (REACH + 1)))
@@ -256,6 +256,12 @@ class Drop(Page):
         self.assertIn("dropped 2 files", status)
         self.assertIn("Drop just one file", status)
         self.assertIn("DUKE3D.BAK", self.text("chosen"))
+        self.assertFalse(self.offered())
+
+        # A link or some text, dragged from another page.
+        status = self.drop()
+        self.assertEqual(self.status_kind(), "warn", status)
+        self.assertIn("not a file", status)
         self.assertFalse(self.offered())
 
 
