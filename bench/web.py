@@ -78,6 +78,7 @@ def bench(engine, page):
     try:
         browser.open("file://" + page)
         result = browser.run(SCRIPT, RUNS, BATCH)
+        version = browser.version
     finally:
         browser.quit()
         shutil.rmtree(home)
@@ -85,7 +86,7 @@ def bench(engine, page):
         sys.exit(f"bench: {engine}: {result['error']}")
     if not result["same"]:
         sys.exit(f"bench: {engine}: the program and the loop leave different files")
-    return median(result["times"]["program"]), median(result["times"]["loop"])
+    return version, median(result["times"]["program"]), median(result["times"]["loop"])
 
 
 def main():
@@ -99,11 +100,11 @@ def main():
         if why:
             print(f"{engine:9} skipped: {why}")
             continue
-        program, loop = bench(engine, page)
+        version, program, loop = bench(engine, page)
         ratio = program / loop
         ok = ok and ratio <= MAX_RATIO
         print(f"{engine:9} program {program:6.2f} ms, loop {loop:6.2f} ms, "
-              f"program / loop {ratio:.2f} (bar: at most {MAX_RATIO:.1f})")
+              f"program / loop {ratio:.2f} (bar: at most {MAX_RATIO:.1f}); {version}")
     print("bars: " + ("all met" if ok else "MISSED"))
     return 0 if ok else 1
 

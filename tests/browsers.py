@@ -64,33 +64,34 @@ class Recorder(http.server.ThreadingHTTPServer):
 
     def __init__(self, page):
         self.page, self.seen = page, []
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(h):
-                self.seen.append(h.path)
-                ok = h.path == "/patcher.html"
-                body = b""
-                if ok:
-                    with open(self.page, "rb") as f:
-                        body = f.read()
-                h.send_response(200 if ok else 404)
-                h.send_header("Content-Type", "text/html; charset=utf-8")
-                h.send_header("Content-Length", str(len(body)))
-                h.end_headers()
-                h.wfile.write(body)
-
-            do_CONNECT = do_POST = do_HEAD = do_GET
-
-            def log_message(h, *args):
-                pass
-
-        super().__init__(("127.0.0.1", 0), Handler)
+        super().__init__(("127.0.0.1", 0), Noting)
         self.url = f"http://127.0.0.1:{self.server_port}/patcher.html"
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def close(self):
         self.shutdown()
         self.server_close()
+
+
+class Noting(http.server.BaseHTTPRequestHandler):
+    """The page at /patcher.html, nothing anywhere else; every path asked for noted."""
+
+    def do_GET(self):
+        self.server.seen.append(self.path)
+        body = b""
+        if self.path == "/patcher.html":
+            with open(self.server.page, "rb") as f:
+                body = f.read()
+        self.send_response(200 if body else 404)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    do_CONNECT = do_POST = do_HEAD = do_GET
+
+    def log_message(self, *args):
+        pass
 
 
 class Selenium:
@@ -221,7 +222,7 @@ class Firefox:
         self.node = subprocess.Popen(["node", os.path.join(HERE, "firefox.mjs"), *args],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                                      env=dict(os.environ, HOME=home))
-        self.version = "esr"
+        self.version = self.call("version")
 
     def call(self, name, *args):
         self.node.stdin.write(json.dumps({"name": name, "args": args}) + "\n")

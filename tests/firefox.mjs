@@ -38,6 +38,7 @@ const commands = {
   errors: () => errors,
   resize: (width, height) => page.setViewport({ width, height }),
   async screenshot(path) { await page.screenshot({ path, fullPage: true }); },
+  version: () => browser.version(),
   quit: () => browser.close(),
 };
 
