@@ -310,6 +310,10 @@ class Keyboard(Page):
                 self.js("document.getElementById('file').focus()")
                 self.browser.press("Tab")
                 self.assertEqual(focused(), "save")
+                # Both targets big enough for a finger, as this engine lays them out.
+                self.assertGreaterEqual(self.js(
+                    "return Math.min(...['file', 'save'].map("
+                    "  id => document.getElementById(id).getBoundingClientRect().height))"), 44)
                 self.assert_same_bytes(self.save(lambda: self.browser.press(key))[1], patched(before))
                 self.browser.press("Tab")
                 self.assertNotEqual(focused(), "save")
