@@ -58,6 +58,13 @@ def missing(engine):
     return None
 
 
+def downloads_in(home):
+    """The folder, made in home, where an engine's saved files land."""
+    folder = os.path.join(home, "downloads")
+    os.makedirs(folder)
+    return folder
+
+
 class Recorder(http.server.ThreadingHTTPServer):
     """A server on 127.0.0.1 that serves one page and notes every request,
     also those sent to it as a proxy."""
@@ -124,8 +131,7 @@ class Chromium(Selenium):
     name = "chromium"
 
     def __init__(self, home, no_webassembly=False):
-        self.downloads = os.path.join(home, "downloads")
-        os.makedirs(self.downloads)
+        self.downloads = downloads_in(home)
         options = webdriver.ChromeOptions()
         options.binary_location = shutil.which("chromium")
         for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -166,15 +172,15 @@ class WebKit(Selenium):
 
     def __init__(self, home, no_webassembly=False):
         # MiniBrowser saves into the user's download folder: one of our own.
-        self.downloads = os.path.join(home, "downloads")
-        os.makedirs(self.downloads)
-        os.makedirs(os.path.join(home, ".config"))
-        with open(os.path.join(home, ".config", "user-dirs.dirs"), "w") as f:
+        self.downloads = downloads_in(home)
+        config = os.path.join(home, ".config")
+        os.makedirs(config)
+        with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
             f.write(f'XDG_DOWNLOAD_DIR="{self.downloads}"\n')
         # No WebDriver log to read requests from: every request goes through
         # a listener of ours instead, and none is expected.
         self.proxy = Recorder(os.devnull)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config)
         if no_webassembly:
             env["JSC_useWasm"] = "0"
         options = webdriver.WebKitGTKOptions()
@@ -215,8 +221,7 @@ class Firefox:
     name = "firefox"
 
     def __init__(self, home, no_webassembly=False):
-        self.downloads = os.path.join(home, "downloads")
-        os.makedirs(self.downloads)
+        self.downloads = downloads_in(home)
         self.width, self.height = 1280, 900
         args = [shutil.which("firefox-esr"), self.downloads] + (["no-webassembly"] if no_webassembly else [])
         self.node = subprocess.Popen(["node", os.path.join(HERE, "firefox.mjs"), *args],
