@@ -1,20 +1,27 @@
-"""The three browser engines the page is tested in, behind one small interface.
+"""The page in a browser: the three engines behind one small interface, and
+Page, the test case that uses the page as a person would.
 
-    Chromium   chromium and chromedriver, through Selenium
-    Firefox    firefox-esr, through puppeteer-core (firefox.mjs, run by node)
+    Chromium   chromium, through puppeteer-core (puppeteer.mjs, run by node)
+    Firefox    firefox-esr, the same way
     WebKit     WebKitGTK's MiniBrowser and WebKitWebDriver, through Selenium,
                on a virtual display (run the tests under xvfb-run)
 
 Each one is started with a folder of its own, where the files it saves land.
 missing(engine) says why an engine cannot be started here, or None.
 """
+import base64
 import http.server
 import json
 import os
 import shutil
 import subprocess
+import tempfile
 import threading
+import time
+import unittest
 import warnings
+
+from common import SameBytes
 
 try:
     from selenium import webdriver
@@ -37,32 +44,57 @@ addEventListener('unhandledrejection', e => note('unhandled: ' + e.reason));
 addEventListener('securitypolicyviolation', e => note('refused by the policy: ' + e.blockedURI));
 """
 
+# Where a driver cannot drag files from the desktop: the same drop, made in the page.
+DROP = """
+const data = new DataTransfer();
+for (const [name, bytes] of arguments[0])
+  data.items.add(new File([Uint8Array.from(atob(bytes), c => c.charCodeAt(0))], name));
+document.getElementById('drop').dispatchEvent(
+  new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
+"""
+
+# Each breaks the program's next run from inside the page, then lets the
+# page go on: the script, and what the page must say.
+BREAKS = {
+    # The file is made read-only before the run, so the program's open
+    # fails as on a disk that refuses the write.
+    "the program's open fails": (
+        "const make = window.createPatcher;"
+        "window.createPatcher = options => make(options).then(program => {"
+        "  const write = program.FS.writeFile;"
+        "  program.FS.writeFile = (path, data) => {"
+        "    write(path, data); program.FS.chmod(path, 0o444); program.FS.writeFile = write; };"
+        "  return program; })", ["could not write", "exit status -1"]),
+    # An instance that throws stays broken: only a new one serves the next file.
+    "the program throws": (
+        "const make = window.createPatcher;"
+        "window.createPatcher = options => make(options).then(program => {"
+        "  window.createPatcher = make; program.callMain = () => { throw new Error('broken'); };"
+        "  return program; })", ["could not run the patcher"]),
+}
+
 
 def missing(engine):
-    needs = {
-        "chromium": ["chromium", "chromedriver"],
-        "firefox": ["firefox-esr", "node"],
-        "webkit": ["WebKitWebDriver"],
-    }[engine]
+    needs = {"chromium": ["chromium", "node"], "firefox": ["firefox-esr", "node"],
+             "webkit": ["WebKitWebDriver", MINIBROWSER]}[engine]
     absent = [tool for tool in needs if not shutil.which(tool)]
-    if engine == "webkit" and not os.path.exists(MINIBROWSER):
-        absent.append(MINIBROWSER)
     if absent:
         return f"{engine}: not installed: {', '.join(absent)}"
-    if engine != "firefox" and webdriver is None:
-        return f"{engine}: Selenium is not importable"
-    if engine == "firefox" and not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
-        return "firefox: puppeteer-core is not installed (npm ci in tests/)"
+    if engine != "webkit" and not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
+        return f"{engine}: puppeteer-core is not installed (npm ci in tests/)"
+    if engine == "webkit" and webdriver is None:
+        return "webkit: Selenium is not importable (python3-selenium)"
     if engine == "webkit" and not os.environ.get("DISPLAY"):
         return "webkit: no display (run under xvfb-run)"
     return None
 
 
-def downloads_in(home):
-    """The folder, made in home, where an engine's saved files land."""
-    folder = os.path.join(home, "downloads")
-    os.makedirs(folder)
-    return folder
+def in_page_drop(browser, paths):
+    files = []
+    for path in paths:
+        with open(path, "rb") as f:
+            files.append([os.path.basename(path), base64.b64encode(f.read()).decode()])
+    browser.run(DROP, files)
 
 
 class Recorder(http.server.ThreadingHTTPServer):
@@ -101,132 +133,17 @@ class Noting(http.server.BaseHTTPRequestHandler):
         pass
 
 
-class Selenium:
-    """What Chromium and WebKit share: both speak WebDriver."""
-    KEYS = {"Tab": Keys.TAB, "Enter": Keys.ENTER, "Space": Keys.SPACE} if webdriver else {}
-
-    def run(self, body, *args):
-        return self.driver.execute_script(body, *args)
-
-    def choose(self, path):
-        self.driver.find_element("id", "file").send_keys(path)
-
-    def click(self, element_id):
-        self.driver.find_element("id", element_id).click()
-
-    def press(self, key):
-        ActionChains(self.driver).send_keys(self.KEYS[key]).perform()
-
-    def resize(self, width, height):
-        self.driver.set_window_size(width, height)
-
-    def screenshot(self, path):
-        self.driver.save_screenshot(path)
-
-    def quit(self):
-        self.driver.quit()
-
-
-class Chromium(Selenium):
-    name = "chromium"
+class Puppeteer:
+    """Chromium or Firefox, through puppeteer.mjs."""
 
     def __init__(self, home, no_webassembly=False):
-        self.downloads = downloads_in(home)
-        options = webdriver.ChromeOptions()
-        options.binary_location = shutil.which("chromium")
-        for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                     "--no-first-run", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync", "--window-size=1280,900",
-                     f"--user-data-dir={home}/profile"]:
-            options.add_argument(flag)
-        if no_webassembly:
-            options.add_argument("--js-flags=--jitless")
-        # As a user who answered "allow" when the page saved a second file.
-        options.add_experimental_option(
-            "prefs", {"profile.default_content_setting_values.automatic_downloads": 1})
-        options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
-        service = webdriver.chrome.service.Service(shutil.which("chromedriver"))
-        self.driver = webdriver.Chrome(service=service, options=options)
-        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
-                                    {"behavior": "allow", "downloadPath": self.downloads})
-        self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": WATCH})
-        self.version = self.driver.capabilities.get("browserVersion", "?")
-
-    def open(self, url):
-        self.driver.get_log("performance")  # only what this page asks for counts
-        self.driver.get_log("browser")
-        self.driver.get(url)
-
-    def requests(self):
-        events = (json.loads(e["message"])["message"] for e in self.driver.get_log("performance"))
-        return [e["params"]["request"]["url"] for e in events
-                if e["method"] == "Network.requestWillBeSent"]
-
-    def errors(self):
-        logged = [e["message"] for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
-        return logged + self.run("return window.__problems")
-
-
-class WebKit(Selenium):
-    name = "webkit"
-
-    def __init__(self, home, no_webassembly=False):
-        # MiniBrowser saves into the user's download folder: one of our own.
-        self.downloads = downloads_in(home)
-        config = os.path.join(home, ".config")
-        os.makedirs(config)
-        with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
-            f.write(f'XDG_DOWNLOAD_DIR="{self.downloads}"\n')
-        # No WebDriver log to read requests from: every request goes through
-        # a listener of ours instead, and none is expected.
-        self.proxy = Recorder(os.devnull)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config)
-        if no_webassembly:
-            env["JSC_useWasm"] = "0"
-        options = webdriver.WebKitGTKOptions()
-        options.binary_location = MINIBROWSER
-        # Tab skips links, as in Safari's default settings.
-        for arg in ["--automation", "--enable-tabs-to-links=false",
-                    f"--proxy=http://127.0.0.1:{self.proxy.server_port}", "--ignore-host=127.0.0.1"]:
-            options.add_argument(arg)
-        saved = os.environ.copy()
-        os.environ.update(env)  # the driver, and the browser it starts, inherit it
-        try:
-            self.driver = webdriver.WebKitGTK(options=options)
-        finally:
-            os.environ.clear()
-            os.environ.update(saved)
-        self.driver.set_window_size(1280, 900)
-        self.version = self.driver.capabilities.get("browserVersion", "?")
-
-    def open(self, url):
-        self.proxy.seen.clear()
-        self.driver.get(url)
-        self.run(WATCH)
-
-    def requests(self):
-        return list(self.proxy.seen)
-
-    # Only what happens after the page has loaded: WebDriver has no script
-    # before the page's own here, and no log.
-    def errors(self):
-        return self.run("return window.__problems")
-
-    def quit(self):
-        super().quit()
-        self.proxy.close()
-
-
-class Firefox:
-    name = "firefox"
-
-    def __init__(self, home, no_webassembly=False):
-        self.downloads = downloads_in(home)
+        self.downloads = os.path.join(home, "downloads")
+        os.makedirs(self.downloads)
         self.width, self.height = 1280, 900
-        args = [shutil.which("firefox-esr"), self.downloads] + (["no-webassembly"] if no_webassembly else [])
-        self.node = subprocess.Popen(["node", os.path.join(HERE, "firefox.mjs"), *args],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                                     env=dict(os.environ, HOME=home))
+        args = [self.BROWSER, shutil.which(self.EXECUTABLE), self.downloads]
+        self.node = subprocess.Popen(
+            ["node", os.path.join(HERE, "puppeteer.mjs"), *args, *(["no-webassembly"] * no_webassembly)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=dict(os.environ, HOME=home))
         self.version = self.call("version")
 
     def call(self, name, *args):
@@ -234,10 +151,10 @@ class Firefox:
         self.node.stdin.flush()
         answer = self.node.stdout.readline()
         if not answer:
-            raise RuntimeError(f"firefox: the driver ended during {name}")
+            raise RuntimeError(f"{self.name}: the driver ended during {name}")
         answer = json.loads(answer)
         if "error" in answer:
-            raise RuntimeError(f"firefox: {name}: {answer['error']}")
+            raise RuntimeError(f"{self.name}: {name}: {answer['error']}")
         return answer["value"]
 
     def open(self, url):
@@ -275,4 +192,204 @@ class Firefox:
             self.node.wait(30)
 
 
+class Chromium(Puppeteer):
+    name, BROWSER, EXECUTABLE = "chromium", "chrome", "chromium"
+
+    def drop(self, paths):
+        self.call("drop", paths)
+
+
+class Firefox(Puppeteer):
+    name, BROWSER, EXECUTABLE = "firefox", "firefox", "firefox-esr"
+    drop = in_page_drop
+
+
+class WebKit:
+    name = "webkit"
+    drop = in_page_drop
+
+    def __init__(self, home, no_webassembly=False):
+        # MiniBrowser saves into the user's download folder: one of our own.
+        self.downloads = os.path.join(home, "downloads")
+        config = os.path.join(home, ".config")
+        os.makedirs(self.downloads)
+        os.makedirs(config)
+        with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
+            f.write(f'XDG_DOWNLOAD_DIR="{self.downloads}"\n')
+        # No WebDriver log to read requests from: every request goes through
+        # a listener of ours instead, and none is expected.
+        self.proxy = Recorder(os.devnull)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config)
+        if no_webassembly:
+            env["JSC_useWasm"] = "0"
+        options = webdriver.WebKitGTKOptions()
+        options.binary_location = MINIBROWSER
+        # Tab skips links, as in Safari's default settings.
+        for arg in ["--automation", "--enable-tabs-to-links=false",
+                    f"--proxy=http://127.0.0.1:{self.proxy.server_port}", "--ignore-host=127.0.0.1"]:
+            options.add_argument(arg)
+        saved = os.environ.copy()
+        os.environ.update(env)  # the driver, and the browser it starts, inherit it
+        try:
+            self.driver = webdriver.WebKitGTK(options=options)
+        finally:
+            os.environ.clear()
+            os.environ.update(saved)
+        self.driver.set_window_size(1280, 900)
+        self.version = self.driver.capabilities.get("browserVersion", "?")
+
+    def open(self, url):
+        self.proxy.seen.clear()
+        self.driver.get(url)
+        self.run(WATCH)
+
+    def run(self, body, *args):
+        return self.driver.execute_script(body, *args)
+
+    def choose(self, path):
+        self.driver.find_element("id", "file").send_keys(path)
+
+    def press(self, key):
+        ActionChains(self.driver).send_keys({"Tab": Keys.TAB, "Enter": Keys.ENTER, "Space": Keys.SPACE}[key]).perform()
+
+    def click(self, element_id):
+        self.driver.find_element("id", element_id).click()
+
+    def resize(self, width, height):
+        self.driver.set_window_size(width, height)
+
+    def screenshot(self, path):
+        self.driver.save_screenshot(path)
+
+    def requests(self):
+        return list(self.proxy.seen)
+
+    # Only what happens after the page has loaded: WebDriver has no script
+    # before the page's own here, and no log.
+    def errors(self):
+        return self.run("return window.__problems")
+
+    def quit(self):
+        self.driver.quit()
+        self.proxy.close()
+
+
 ENGINES = {"chromium": Chromium, "firefox": Firefox, "webkit": WebKit}
+VERDICT = "ok|warn|failed"  # the status's classes once the page has decided
+# Left in the downloads folder while a save is still being written.
+UNFINISHED = (".crdownload", ".part", ".download", ".wkdownload")
+
+
+class Page(SameBytes, unittest.TestCase):
+    """One engine (a browser for each class) and a fresh page for each case."""
+    engine = page = None  # which, and patcher.html: set by the script that runs the cases
+    NO_WEBASSEMBLY = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix=f"patcher-{cls.engine}-")
+        cls.browser = ENGINES[cls.engine](cls.tmp, no_webassembly=cls.NO_WEBASSEMBLY)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        shutil.rmtree(cls.tmp)
+
+    def setUp(self):
+        self.open_page()
+
+    def open_page(self, url=None):
+        """A fresh page, and a fresh folder for the files the case makes."""
+        self.dir = tempfile.mkdtemp(dir=self.tmp)
+        self.browser.open(url or "file://" + self.page)
+        # Notes the type of every Blob the page hands out for saving, and
+        # counts the files it has started and finished working on.
+        self.js("const make = URL.createObjectURL; window.__types = [];"
+                "URL.createObjectURL = b => { window.__types.push(b.type); return make.call(URL, b); };"
+                "const work = patch; window.__started = window.__settled = 0;"
+                "patch = file => { __started++; return work(file).finally(() => __settled++); };")
+
+    def js(self, body, *args):
+        return self.browser.run(body, *args)
+
+    def text(self, element_id):
+        return self.js("return document.getElementById(arguments[0]).innerText", element_id).strip()
+
+    def wait(self, done, what, seconds=60):
+        deadline = time.time() + seconds
+        while not done():
+            if time.time() > deadline:
+                self.fail(f"waited {seconds} s for {what() if callable(what) else what}")
+            time.sleep(0.05)
+
+    def write(self, name, data=None, size=None):
+        """A new file of that name in a folder of its own: data, or size zero bytes."""
+        path = os.path.join(tempfile.mkdtemp(dir=self.dir), name)
+        with open(path, "wb") as f:
+            if data is not None:
+                f.write(data)
+            else:
+                f.truncate(size)
+        return path
+
+    def choose(self, name, data=None, size=None):
+        """Chooses a new file (see write) and waits for the verdict."""
+        return self.choose_path(self.write(name, data, size))
+
+    def choose_path(self, path):
+        self.js("document.getElementById('status').className = ''")
+        self.browser.choose(path)
+        return self.verdict()
+
+    def drop(self, *files):
+        """Drops files, each (name, size) of 0xFF bytes, and waits for the verdict."""
+        paths = [self.write(name, b"\xff" * size) for name, size in files]
+        self.js("document.getElementById('status').className = ''")
+        self.browser.drop(paths)
+        return self.verdict()
+
+    def verdict(self):
+        """Waits until the page has decided and has finished with every file
+        it started on; returns what its status says."""
+        self.wait(lambda: self.js(f"return /\\b({VERDICT})\\b/.test(document.getElementById('status')"
+                                  ".className) && __started === __settled"), "the page's verdict")
+        return self.text("status")
+
+    def status_kind(self):
+        return self.js(f"return document.getElementById('status').className.match(/{VERDICT}/)[0]")
+
+    def offered(self):
+        return self.js("return !document.getElementById('result').hidden")
+
+    def assert_refused(self, status):
+        """A failure: said so in red, with nothing offered and the file said to be untouched."""
+        self.assertEqual(self.status_kind(), "failed", status)
+        self.assertIn("Nothing is offered for saving. Your file on disk was not touched.", status)
+        self.assertFalse(self.offered())
+
+    def save(self, want, how=None):
+        """Saves what the page offers (a click, or how), waits until one file
+        of want's length has arrived and nothing is left unfinished, checks
+        its bytes, and returns the name it was saved under."""
+        folder = self.browser.downloads
+        for name in os.listdir(folder):
+            os.remove(os.path.join(folder, name))
+        (how or (lambda: self.browser.click("save")))()
+
+        def arrived():
+            names = os.listdir(folder)
+            return (len(names) == 1 and not names[0].endswith(UNFINISHED)
+                    and os.path.getsize(os.path.join(folder, names[0])) == len(want))
+        self.wait(arrived, lambda: f"one saved file of {len(want):,} bytes; the folder holds "
+                                   f"{[(n, os.path.getsize(os.path.join(folder, n))) for n in os.listdir(folder)]}", 30)
+        name = os.listdir(folder)[0]
+        with open(os.path.join(folder, name), "rb") as f:
+            self.assert_same_bytes(f.read(), want)
+        return name
+
+    def saved_anything(self):
+        return os.listdir(self.browser.downloads) != []
+
+    def column(self, index):
+        return self.js("return Array.from(document.querySelectorAll('#changes tr'),"
+                       " r => r.children[arguments[0]].innerText.trim())", index)

@@ -12,22 +12,23 @@ import os
 import sys
 import unittest
 
-import test_web
-from test_patcher import REACH
+import browsers
+from common import LIMIT, REACH, patched
 
 
-class Shots(test_web.Page):
+class Shots(browsers.Page):
     def runTest(self):
         full = b"\xff" * (REACH + 100)
         # state: how to reach it from a fresh page
         states = {
             "nothing-chosen": lambda: None,
             "patched": lambda: self.choose("DUKE3D.EXE", full),
-            "already-patched": lambda: self.choose("DUKE3D.EXE", test_web.patched(full)),
+            "already-patched": lambda: self.choose("DUKE3D.EXE", patched(full)),
             "short": lambda: self.choose("duke3d.exe", b"\xff" * 1000),
-            "too-large": lambda: self.choose("DUKE3D.EXE", size=test_web.LIMIT + 1),
+            "too-large": lambda: self.choose("DUKE3D.EXE", size=LIMIT + 1),
             "two-dropped": lambda: self.drop(("DUKE3D.EXE", REACH), ("DUKE3D.BAK", REACH)),
-            "failed": self.fail_run,
+            "failed": lambda: self.js(browsers.BREAKS["the program's open fails"][0]) or
+                              self.choose("DUKE3D.EXE", full),
         }
         for width in [1280, 360]:
             for state, reach in states.items():
@@ -40,13 +41,14 @@ class Shots(test_web.Page):
                 self.browser.screenshot(path)
                 print(path)
 
-    def fail_run(self):
-        self.js(test_web.Failure.BREAK)
-        self.choose("DUKE3D.EXE", b"\xff" * (REACH + 1))
-
 
 if __name__ == "__main__":
-    test_web.ENGINE, test_web.PAGE, FOLDER = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
+    if len(sys.argv) != 4:
+        sys.exit(__doc__)
+    Shots.engine, Shots.page, FOLDER = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
+    why = browsers.missing(Shots.engine)
+    if why:
+        sys.exit(f"screenshots.py: cannot start {why}")
     os.makedirs(FOLDER, exist_ok=True)
     Shots.setUpClass()
     try:

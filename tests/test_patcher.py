@@ -20,53 +20,22 @@ import sys
 import tempfile
 import unittest
 
+from common import EXPECTED, REACH, SameBytes, main, patched
+
 RUNNER = []      # set from the command line: the program with what runs it
 OBJDUMP = "objdump"
 WINDRES = "windres"
 VERSION = None
 WINDOWS = False
 STATIC = False
-
-# Written out again here, not taken from the program: a typo on either side
-# makes the two disagree.
-EXPECTED = [
-    (0x115768, b"TARVENOK T.C."),
-    (0x115789, b"MECHANISED MATCH"),
-    (0x1157AA, b"SQUADRON ONLY"),
-    (0x1157CB, b"OLA VRENT"),
-    (0x1157DF, b"DAEL MURHAX"),
-    (0x1157F3, b"IVO QUENTH"),
-    (0x115807, b"JUN WAVERTOL"),
-]
-TERMINATOR = b"\0\0\0"
-REACH = 0x115816  # just after the last terminator
-FAILED = 255      # how the shell sees the program's -1
-
-
-def patched(before, records=EXPECTED):
-    """The file a clean run must leave, given the bytes it started with;
-    or, given the records that got written, a run that stopped after them."""
-    image = bytearray(before)
-    for offset, text in records:
-        end = offset + len(text) + len(TERMINATOR)
-        image.extend(bytes(max(0, end - len(image))))
-        image[offset:end] = text + TERMINATOR
-    return bytes(image)
-
-
-def test_classes(module):
-    """The names of module's classes that hold tests: CMake registers one
-    CTest entry for each, so a new class runs without editing CMake."""
-    loader = unittest.TestLoader()
-    return [name for name, c in vars(module).items() if isinstance(c, type)
-            and issubclass(c, unittest.TestCase) and loader.getTestCaseNames(c)]
+FAILED = 255     # how the shell sees the program's -1
 
 
 def in_ranges(pos):
     return any(o <= pos < o + len(t) + 3 for o, t in EXPECTED)
 
 
-class Case(unittest.TestCase):
+class Case(SameBytes, unittest.TestCase):
     def setUp(self):
         self.new_scratch()
 
@@ -93,15 +62,6 @@ class Case(unittest.TestCase):
 
     def assert_failed(self, result):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (FAILED, b"", b""))
-
-    def assert_same_bytes(self, got, want):
-        """Like assertEqual, but names the first differing offset, not megabytes."""
-        if got == want:
-            return
-        n = min(len(got), len(want))
-        at = next((i for i in range(n) if got[i] != want[i]), n)
-        self.fail(f"files differ from 0x{at:X} (lengths {len(got)} and {len(want)}): "
-                  f"got {got[at:at + 8].hex(' ')}, want {want[at:at + 8].hex(' ')}")
 
     def assert_outside_ranges_kept(self, before, after):
         """Bytes outside the seven ranges are as they were, or zeros past the old end."""
@@ -304,6 +264,11 @@ class Resources(unittest.TestCase):
         self.assertRegex(manifest, r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>')
         self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, "Windows 10 and 11 listed")
         self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bversion="{re.escape(VERSION)}\.0"')
+        # Windows refuses to start a program whose manifest names another architecture.
+        machine = re.search(r"file format (\S+)", subprocess.run(
+            [OBJDUMP, "-f", RUNNER[-1]], capture_output=True, text=True, check=True).stdout)[1]
+        arch = {"pei-x86-64": "amd64", "pei-i386": "x86", "pei-aarch64-little": "arm64"}[machine]
+        self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bprocessorArchitecture="{arch}"')
         major, minor, patch = VERSION.split(".")
         self.assertRegex(rc, rf"\bFILEVERSION {major}, {minor}, {patch}, 0\n")
         self.assertRegex(rc, rf"\bPRODUCTVERSION {major}, {minor}, {patch}, 0\n")
@@ -342,8 +307,7 @@ class Build(unittest.TestCase):
 
 if __name__ == "__main__":
     if sys.argv[1:] == ["--list"]:
-        print(*test_classes(sys.modules[__name__]), sep=";")
-        sys.exit(0)
+        main(sys.modules[__name__], ["--list"])
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--runner", help="what runs PATCHER, e.g. wine")
     parser.add_argument("--objdump", default=OBJDUMP)
@@ -358,7 +322,4 @@ if __name__ == "__main__":
     WINDRES = args.windres
     VERSION = args.version
     STATIC = args.static
-    result = unittest.main(argv=[sys.argv[0], *rest], verbosity=2, exit=False).result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+    main(sys.modules[__name__], rest)

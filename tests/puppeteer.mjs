@@ -1,15 +1,21 @@
-// Drives Firefox for tests/browsers.py, which has no WebDriver for it: one
-// JSON command a line on stdin, one JSON answer a line on stdout.
+// Drives Chromium or Firefox for tests/browsers.py: one JSON command a line
+// on stdin, one JSON answer a line on stdout.
 //
-// Usage: node firefox.mjs FIREFOX DOWNLOADS [no-webassembly]
+// Usage: node puppeteer.mjs chrome|firefox EXECUTABLE DOWNLOADS [no-webassembly]
 import { createInterface } from 'node:readline';
 import puppeteer from 'puppeteer-core';
 
-const [executablePath, downloadPath, flag] = process.argv.slice(2);
+const [engine, executablePath, downloadPath, flag] = process.argv.slice(2);
+const noWasm = flag === 'no-webassembly';  // as in browsers whose hardened modes switch it off
 const browser = await puppeteer.launch({
-  browser: 'firefox', executablePath, headless: true,
-  // As in browsers whose hardened modes switch WebAssembly off.
-  extraPrefsFirefox: flag === 'no-webassembly' ? { 'javascript.options.wasm': false } : {},
+  browser: engine, executablePath, headless: true,
+  args: engine === 'chrome' ? ['--no-sandbox', '--disable-gpu', '--disable-quic',
+                               ...(noWasm ? ['--js-flags=--jitless'] : [])] : [],
+  extraPrefsFirefox: {
+    // Its downloads panel would take the keyboard from the page after each save.
+    'browser.download.alwaysOpenPanel': false,
+    ...(noWasm ? { 'javascript.options.wasm': false } : {}),
+  },
 });
 let context = null, page = null, requests = [], errors = [];
 
@@ -32,6 +38,15 @@ const commands = {
   // promise returned is waited for.
   run: (body, args) => page.evaluate(`(function () { ${body} }).apply(null, ${JSON.stringify(args)})`),
   async choose(path) { await (await page.$('#file')).uploadFile(path); },
+  // Files dragged from the desktop onto the page, through the browser's own
+  // drag and drop (Chromium only): enter, over, then drop.
+  async drop(paths) {
+    const box = await (await page.$('#drop')).boundingBox();
+    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+    const data = { items: paths.length ? [] : [{ mimeType: 'text/plain', data: 'a link' }],
+                   files: paths, dragOperationsMask: 1 };
+    for (const step of ['dragEnter', 'dragOver', 'drop']) await page.mouse[step](at, data);
+  },
   press: key => page.keyboard.press(key),
   click: selector => page.click(selector),
   requests: () => requests,

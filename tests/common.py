@@ -1,0 +1,59 @@
+"""What every test script here shares: the bytes a patched file must hold,
+the check that names where two files part, and how a script runs its cases.
+"""
+import sys
+import unittest
+
+# Written out again here, not taken from the program: a typo on either side
+# makes the two disagree.
+EXPECTED = [
+    (0x115768, b"TARVENOK T.C."),
+    (0x115789, b"MECHANISED MATCH"),
+    (0x1157AA, b"SQUADRON ONLY"),
+    (0x1157CB, b"OLA VRENT"),
+    (0x1157DF, b"DAEL MURHAX"),
+    (0x1157F3, b"IVO QUENTH"),
+    (0x115807, b"JUN WAVERTOL"),
+]
+TERMINATOR = b"\0\0\0"
+REACH = 0x115816  # just after the last terminator
+LIMIT = 64 << 20  # the largest file the page takes
+
+
+def patched(before, records=EXPECTED):
+    """The file a clean run must leave, given the bytes it started with;
+    or, given the records that got written, a run that stopped after them."""
+    image = bytearray(before)
+    for offset, text in records:
+        end = offset + len(text) + len(TERMINATOR)
+        image.extend(bytes(max(0, end - len(image))))
+        image[offset:end] = text + TERMINATOR
+    return bytes(image)
+
+
+class SameBytes:
+    """A mixin for test cases: file comparisons that name the first
+    differing offset instead of printing megabytes."""
+
+    def assert_same_bytes(self, got, want):
+        if got == want:
+            return
+        n = min(len(got), len(want))
+        at = next((i for i in range(n) if got[i] != want[i]), n)
+        self.fail(f"files differ from 0x{at:X} (lengths {len(got)} and {len(want)}): "
+                  f"got {got[at:at + 8].hex(' ')}, want {want[at:at + 8].hex(' ')}")
+
+
+def main(module, argv):
+    """Runs a test script: `--list` names its classes that hold tests (CMake
+    registers one CTest entry each); otherwise argv are unittest's arguments.
+    Exits 1 on a failure, 77 when every case that ran was skipped."""
+    if argv == ["--list"]:
+        loader = unittest.TestLoader()
+        print(*[name for name, c in vars(module).items() if isinstance(c, type)
+                and issubclass(c, unittest.TestCase) and loader.getTestCaseNames(c)], sep=";")
+        sys.exit(0)
+    result = unittest.main(module=module, argv=[sys.argv[0], *argv], verbosity=2, exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
