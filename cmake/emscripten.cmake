@@ -6,8 +6,3 @@ execute_process(COMMAND ${em_config} EMSCRIPTEN_ROOT OUTPUT_VARIABLE em_root
                 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 include(${em_root}/cmake/Modules/Platform/Emscripten.cmake)
 
-# emcc's JavaScript optimiser runs on node, which finds Debian's modules only
-# when told where they are.
-if(NOT DEFINED ENV{NODE_PATH} AND IS_DIRECTORY /usr/share/nodejs)
-  set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env NODE_PATH=/usr/share/nodejs)
-endif()
