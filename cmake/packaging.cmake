@@ -3,27 +3,46 @@
 # given (the web build's package holds the page in place of a program).
 # The Windows and web zips keep the documents at the top.
 #
-# cpack: patcher-VERSION-Linux.tar.gz, patcher-VERSION-win64.zip when
-# cross-built for Windows, patcher-VERSION-web.zip from the web build; each
-# with a .sha256 file beside it.
+# `cmake --build DIR --target dist` makes patcher-VERSION-Linux.tar.gz,
+# patcher-VERSION-win64.zip when cross-built for Windows, or
+# patcher-VERSION-web.zip from the web build, each with a .sha256 file
+# beside it: the same bytes from every build of one commit (archive.py).
 set(page ${PATCHER_PAGE})
 if(EMSCRIPTEN)
   set(page ${PROJECT_BINARY_DIR}/patcher.html)
-  set(CPACK_SYSTEM_NAME web)
+  set(system web)
 else()
   install(TARGETS patcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(system ${CMAKE_SYSTEM_NAME})
 endif()
 if(WIN32 OR EMSCRIPTEN)
   set(docs .)
-  set(CPACK_GENERATOR ZIP)
+  set(archive zip)
+  if(WIN32)
+    set(system win64)
+  endif()
 else()
   set(docs ${CMAKE_INSTALL_DOCDIR})
-  set(CPACK_GENERATOR TGZ)
+  set(archive tar.gz)
   install(FILES patcher.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES README.md LICENSE CHANGELOG.md ${page} DESTINATION ${docs})
 
-set(CPACK_PACKAGE_CHECKSUM SHA256)
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-include(CPack)
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  set(name ${PROJECT_NAME}-${PROJECT_VERSION}-${system})
+  set(stage ${PROJECT_BINARY_DIR}/dist)
+  add_custom_target(dist
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+    COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${stage}/${name}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/archive.py ${stage}
+            ${PROJECT_BINARY_DIR}/${name}.${archive}
+    COMMENT "Making ${name}.${archive} and its .sha256"
+    VERBATIM)
+  add_dependencies(dist patcher)
+  if(EMSCRIPTEN)
+    add_dependencies(dist page)
+  endif()
+else()
+  message(STATUS "Python 3 not found: no dist target")
+endif()
