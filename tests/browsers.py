@@ -1,24 +1,22 @@
-"""The page in a browser: the three engines behind one small interface, and
-Page, the test case that uses the page as a person would.
-
-    Chromium   chromium, through puppeteer-core (puppeteer.mjs, run by node)
-    Firefox    firefox-esr, the same way
-    WebKit     WebKitGTK's MiniBrowser and WebKitWebDriver, through Selenium,
-               on a virtual display (run the tests under xvfb-run)
-
-Each one is started with a folder of its own, where the files it saves land.
+"""The page in a browser: three engines behind one small interface, each
+started with a folder of its own where the files it saves land, and Page,
+the test case that uses the page as a person would. Chromium and Firefox run
+through puppeteer-core (puppeteer.mjs, run by node); WebKit (MiniBrowser)
+through Selenium and WebKitWebDriver on a virtual display (xvfb-run).
 missing(engine) says why an engine cannot be started here, or None.
 """
 import base64
 import http.server
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
 import warnings
 
 from common import SameBytes
@@ -36,43 +34,37 @@ MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 
 # Added to every page, before its own scripts where the engine allows, else
 # right after it loads: what went wrong in it, as the page's own events say.
-WATCH = """
-window.__problems = [];
-const note = text => window.__problems.push(text);
+WATCH = """const note = text => window.__problems.push(text); window.__problems = [];
 addEventListener('error', e => note('error: ' + e.message));
 addEventListener('unhandledrejection', e => note('unhandled: ' + e.reason));
-addEventListener('securitypolicyviolation', e => note('refused by the policy: ' + e.blockedURI));
-"""
+addEventListener('securitypolicyviolation', e => note('refused by the policy: ' + e.blockedURI));"""
 
 # Where a driver cannot drag files from the desktop: the same drop, made in the page.
-DROP = """
-const data = new DataTransfer();
+DROP = """const data = new DataTransfer();
 for (const [name, bytes] of arguments[0])
   data.items.add(new File([Uint8Array.from(atob(bytes), c => c.charCodeAt(0))], name));
-document.getElementById('drop').dispatchEvent(
-  new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
-"""
+document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));"""
 
-# Each breaks the program's next run from inside the page, then lets the
-# page go on: the script, and what the page must say.
+
+
+def broken(change):
+    """A script that changes the page's next instance of the program, once."""
+    return ("const make = window.createPatcher; window.createPatcher = options => make(options)"
+            f".then(program => {{ window.createPatcher = make; {change} return program; }})")
+
+
+# How the tests break a run inside the page: the script, and what the page must say.
 BREAKS = {
-    # The file is made read-only before the run, so the program's open
-    # fails as on a disk that refuses the write.
-    "the program's open fails": (
-        "const make = window.createPatcher;"
-        "window.createPatcher = options => make(options).then(program => {"
-        "  const write = program.FS.writeFile;"
-        "  program.FS.writeFile = (path, data) => {"
-        "    write(path, data); program.FS.chmod(path, 0o444); program.FS.writeFile = write; };"
-        "  return program; })", ["could not write", "exit status -1"]),
+    # Its file made read-only before the run: the program's open fails, as
+    # on a disk that refuses the write; the instance works again afterwards.
+    "the program's open fails": (broken(
+        "const write = program.FS.writeFile; program.FS.writeFile = (path, data) => {"
+        " write(path, data); program.FS.chmod(path, 0o444); program.FS.writeFile = write; };"),
+        ["could not write", "exit status -1"]),
     # An instance that throws stays broken: only a new one serves the next file.
-    "the program throws": (
-        "const make = window.createPatcher;"
-        "window.createPatcher = options => make(options).then(program => {"
-        "  window.createPatcher = make; program.callMain = () => { throw new Error('broken'); };"
-        "  return program; })", ["could not run the patcher"]),
+    "the program throws": (broken("program.callMain = () => { throw new Error('broken'); };"),
+                           ["could not run the patcher"]),
 }
-
 
 def missing(engine):
     needs = {"chromium": ["chromium", "node"], "firefox": ["firefox-esr", "node"],
@@ -90,16 +82,13 @@ def missing(engine):
 
 
 def in_page_drop(browser, paths):
-    files = []
-    for path in paths:
-        with open(path, "rb") as f:
-            files.append([os.path.basename(path), base64.b64encode(f.read()).decode()])
-    browser.run(DROP, files)
+    browser.run(DROP, [[os.path.basename(p), base64.b64encode(pathlib.Path(p).read_bytes()).decode()]
+                       for p in paths])
 
 
 class Recorder(http.server.ThreadingHTTPServer):
-    """A server on 127.0.0.1 that serves one page and notes every request,
-    also those sent to it as a proxy."""
+    """A server on 127.0.0.1 that serves one page at /patcher.html, nothing
+    else, and notes every path asked for, also of it as a proxy."""
 
     def __init__(self, page):
         self.page, self.seen = page, []
@@ -113,14 +102,9 @@ class Recorder(http.server.ThreadingHTTPServer):
 
 
 class Noting(http.server.BaseHTTPRequestHandler):
-    """The page at /patcher.html, nothing anywhere else; every path asked for noted."""
-
     def do_GET(self):
         self.server.seen.append(self.path)
-        body = b""
-        if self.path == "/patcher.html":
-            with open(self.server.page, "rb") as f:
-                body = f.read()
+        body = pathlib.Path(self.server.page).read_bytes() if self.path == "/patcher.html" else b""
         self.send_response(200 if body else 404)
         self.send_header("Content-Type", "text/html; charset=utf-8")
         self.send_header("Content-Length", str(len(body)))
@@ -129,61 +113,34 @@ class Noting(http.server.BaseHTTPRequestHandler):
 
     do_CONNECT = do_POST = do_HEAD = do_GET
 
-    def log_message(self, *args):
+    def log_message(self, *args):  # quiet
         pass
 
 
 class Puppeteer:
-    """Chromium or Firefox, through puppeteer.mjs."""
+    """Chromium or Firefox, through puppeteer.mjs: a method is a command there."""
 
     def __init__(self, home, no_webassembly=False):
         self.downloads = os.path.join(home, "downloads")
         os.makedirs(self.downloads)
-        self.width, self.height = 1280, 900
-        args = [self.BROWSER, shutil.which(self.EXECUTABLE), self.downloads]
-        self.node = subprocess.Popen(
-            ["node", os.path.join(HERE, "puppeteer.mjs"), *args, *(["no-webassembly"] * no_webassembly)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=dict(os.environ, HOME=home))
+        args = [self.BROWSER, shutil.which(self.EXECUTABLE), self.downloads] + ["no-webassembly"] * no_webassembly
+        self.node = subprocess.Popen(["node", os.path.join(HERE, "puppeteer.mjs"), *args], text=True,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=dict(os.environ, HOME=home))
         self.version = self.call("version")
 
     def call(self, name, *args):
         self.node.stdin.write(json.dumps({"name": name, "args": args}) + "\n")
         self.node.stdin.flush()
-        answer = self.node.stdout.readline()
-        if not answer:
-            raise RuntimeError(f"{self.name}: the driver ended during {name}")
-        answer = json.loads(answer)
+        answer = json.loads(self.node.stdout.readline() or '{"error": "the driver ended"}')
         if "error" in answer:
             raise RuntimeError(f"{self.name}: {name}: {answer['error']}")
         return answer["value"]
 
+    def __getattr__(self, name):  # run, choose, drop, press, click, resize, screenshot, requests, errors
+        return lambda *args: self.call(name, *args)
+
     def open(self, url):
-        self.call("open", url, WATCH, self.width, self.height)
-
-    def run(self, body, *args):
-        return self.call("run", body, args)
-
-    def choose(self, path):
-        self.call("choose", path)
-
-    def press(self, key):
-        self.call("press", {"Space": " "}.get(key, key))
-
-    def click(self, element_id):
-        self.call("click", "#" + element_id)
-
-    def resize(self, width, height):
-        self.width, self.height = width, height
-        self.call("resize", width, height)
-
-    def screenshot(self, path):
-        self.call("screenshot", path)
-
-    def requests(self):
-        return self.call("requests")
-
-    def errors(self):
-        return self.call("errors") + self.run("return window.__problems")
+        self.call("open", url, WATCH)
 
     def quit(self):
         try:
@@ -194,9 +151,6 @@ class Puppeteer:
 
 class Chromium(Puppeteer):
     name, BROWSER, EXECUTABLE = "chromium", "chrome", "chromium"
-
-    def drop(self, paths):
-        self.call("drop", paths)
 
 
 class Firefox(Puppeteer):
@@ -210,8 +164,7 @@ class WebKit:
 
     def __init__(self, home, no_webassembly=False):
         # MiniBrowser saves into the user's download folder: one of our own.
-        self.downloads = os.path.join(home, "downloads")
-        config = os.path.join(home, ".config")
+        self.downloads, config = os.path.join(home, "downloads"), os.path.join(home, ".config")
         os.makedirs(self.downloads)
         os.makedirs(config)
         with open(os.path.join(config, "user-dirs.dirs"), "w") as f:
@@ -228,13 +181,8 @@ class WebKit:
         for arg in ["--automation", "--enable-tabs-to-links=false",
                     f"--proxy=http://127.0.0.1:{self.proxy.server_port}", "--ignore-host=127.0.0.1"]:
             options.add_argument(arg)
-        saved = os.environ.copy()
-        os.environ.update(env)  # the driver, and the browser it starts, inherit it
-        try:
+        with unittest.mock.patch.dict(os.environ, env):  # for the driver and the browser it starts
             self.driver = webdriver.WebKitGTK(options=options)
-        finally:
-            os.environ.clear()
-            os.environ.update(saved)
         self.driver.set_window_size(1280, 900)
         self.version = self.driver.capabilities.get("browserVersion", "?")
 
@@ -250,7 +198,7 @@ class WebKit:
         self.driver.find_element("id", "file").send_keys(path)
 
     def press(self, key):
-        ActionChains(self.driver).send_keys({"Tab": Keys.TAB, "Enter": Keys.ENTER, "Space": Keys.SPACE}[key]).perform()
+        ActionChains(self.driver).send_keys(getattr(Keys, key.upper())).perform()
 
     def click(self, element_id):
         self.driver.find_element("id", element_id).click()
@@ -282,8 +230,14 @@ UNFINISHED = (".crdownload", ".part", ".download", ".wkdownload")
 
 class Page(SameBytes, unittest.TestCase):
     """One engine (a browser for each class) and a fresh page for each case."""
-    engine = page = None  # which, and patcher.html: set by the script that runs the cases
+    engine = page = None  # which, and patcher.html: see use()
     NO_WEBASSEMBLY = False
+
+    @classmethod
+    def use(cls, engine, page):
+        """Runs the cases in that engine on that page; says why it cannot, or None."""
+        cls.engine, cls.page = engine, os.path.abspath(page)
+        return missing(engine)
 
     @classmethod
     def setUpClass(cls):
@@ -326,10 +280,7 @@ class Page(SameBytes, unittest.TestCase):
         """A new file of that name in a folder of its own: data, or size zero bytes."""
         path = os.path.join(tempfile.mkdtemp(dir=self.dir), name)
         with open(path, "wb") as f:
-            if data is not None:
-                f.write(data)
-            else:
-                f.truncate(size)
+            f.truncate(size) if data is None else f.write(data)
         return path
 
     def choose(self, name, data=None, size=None):
@@ -337,26 +288,27 @@ class Page(SameBytes, unittest.TestCase):
         return self.choose_path(self.write(name, data, size))
 
     def choose_path(self, path):
-        self.js("document.getElementById('status').className = ''")
-        self.browser.choose(path)
-        return self.verdict()
+        return self.verdict(lambda: self.browser.choose(path))
 
     def drop(self, *files):
         """Drops files, each (name, size) of 0xFF bytes, and waits for the verdict."""
-        paths = [self.write(name, b"\xff" * size) for name, size in files]
-        self.js("document.getElementById('status').className = ''")
-        self.browser.drop(paths)
-        return self.verdict()
+        return self.verdict(lambda: self.browser.drop([self.write(n, b"\xff" * size) for n, size in files]))
 
-    def verdict(self):
-        """Waits until the page has decided and has finished with every file
-        it started on; returns what its status says."""
+    def verdict(self, act):
+        """Does act, then waits until the page has decided and has finished
+        with every file it started on; returns what its status says."""
+        self.js("document.getElementById('status').className = ''")
+        act()
         self.wait(lambda: self.js(f"return /\\b({VERDICT})\\b/.test(document.getElementById('status')"
                                   ".className) && __started === __settled"), "the page's verdict")
         return self.text("status")
 
     def status_kind(self):
         return self.js(f"return document.getElementById('status').className.match(/{VERDICT}/)[0]")
+
+    def save_button(self):
+        """Its style (quiet where saving is not urged) and its label."""
+        return self.js("return document.getElementById('save').className"), self.text("save")
 
     def offered(self):
         return self.js("return !document.getElementById('result').hidden")
@@ -371,24 +323,18 @@ class Page(SameBytes, unittest.TestCase):
         """Saves what the page offers (a click, or how), waits until one file
         of want's length has arrived and nothing is left unfinished, checks
         its bytes, and returns the name it was saved under."""
-        folder = self.browser.downloads
-        for name in os.listdir(folder):
-            os.remove(os.path.join(folder, name))
+        folder = pathlib.Path(self.browser.downloads)
+        for old in folder.iterdir():
+            old.unlink()
         (how or (lambda: self.browser.click("save")))()
 
-        def arrived():
-            names = os.listdir(folder)
-            return (len(names) == 1 and not names[0].endswith(UNFINISHED)
-                    and os.path.getsize(os.path.join(folder, names[0])) == len(want))
-        self.wait(arrived, lambda: f"one saved file of {len(want):,} bytes; the folder holds "
-                                   f"{[(n, os.path.getsize(os.path.join(folder, n))) for n in os.listdir(folder)]}", 30)
-        name = os.listdir(folder)[0]
-        with open(os.path.join(folder, name), "rb") as f:
-            self.assert_same_bytes(f.read(), want)
-        return name
-
-    def saved_anything(self):
-        return os.listdir(self.browser.downloads) != []
+        def arrived():  # sizes only of finished names, which stay put
+            held = list(folder.iterdir())
+            return len(held) == 1 and not held[0].name.endswith(UNFINISHED) and held[0].stat().st_size == len(want)
+        self.wait(arrived, lambda: f"one file of {len(want):,} bytes, not {[f.name for f in folder.iterdir()]}", 30)
+        [saved] = folder.iterdir()
+        self.assert_same_bytes(saved.read_bytes(), want)
+        return saved.name
 
     def column(self, index):
         return self.js("return Array.from(document.querySelectorAll('#changes tr'),"

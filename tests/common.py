@@ -32,8 +32,7 @@ def patched(before, records=EXPECTED):
 
 
 class SameBytes:
-    """A mixin for test cases: file comparisons that name the first
-    differing offset instead of printing megabytes."""
+    """For test cases: compares files, naming where they part, not megabytes."""
 
     def assert_same_bytes(self, got, want):
         if got == want:
@@ -45,9 +44,9 @@ class SameBytes:
 
 
 def main(module, argv):
-    """Runs a test script: `--list` names its classes that hold tests (CMake
-    registers one CTest entry each); otherwise argv are unittest's arguments.
-    Exits 1 on a failure, 77 when every case that ran was skipped."""
+    """Runs a test script's cases, argv being unittest's arguments; exits 1 on a
+    failure, 77 when every case that ran was skipped. `--list` names the
+    classes that hold tests instead: CMake registers one CTest entry each."""
     if argv == ["--list"]:
         loader = unittest.TestLoader()
         print(*[name for name, c in vars(module).items() if isinstance(c, type)

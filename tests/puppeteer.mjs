@@ -17,26 +17,25 @@ const browser = await puppeteer.launch({
     ...(noWasm ? { 'javascript.options.wasm': false } : {}),
   },
 });
-let context = null, page = null, requests = [], errors = [];
+let context = null, page = null, requests = [], errors = [], viewport = { width: 1280, height: 900 };
 
 const commands = {
   // A fresh private window on url: no history, its own downloads folder.
-  async open(url, watch, width, height) {
+  async open(url, watch) {
     if (context) await context.close();
     context = await browser.createBrowserContext({ downloadBehavior: { policy: 'allow', downloadPath } });
     page = await context.newPage();
-    requests = [];
-    errors = [];
+    [requests, errors] = [[], []];
     page.on('request', r => requests.push(r.url()));
     page.on('pageerror', e => errors.push(String(e)));
     page.on('console', m => { if (m.type() === 'error') errors.push(m.text()); });
-    await page.setViewport({ width, height });
+    await page.setViewport(viewport);
     await page.evaluateOnNewDocument(watch);
     await page.goto(url);
   },
   // A script body as WebDriver runs one: arguments in `arguments`, a
   // promise returned is waited for.
-  run: (body, args) => page.evaluate(`(function () { ${body} }).apply(null, ${JSON.stringify(args)})`),
+  run: (body, ...args) => page.evaluate(`(function () { ${body} }).apply(null, ${JSON.stringify(args)})`),
   async choose(path) { await (await page.$('#file')).uploadFile(path); },
   // Files dragged from the desktop onto the page, through the browser's own
   // drag and drop (Chromium only): enter, over, then drop.
@@ -47,11 +46,11 @@ const commands = {
                    files: paths, dragOperationsMask: 1 };
     for (const step of ['dragEnter', 'dragOver', 'drop']) await page.mouse[step](at, data);
   },
-  press: key => page.keyboard.press(key),
-  click: selector => page.click(selector),
+  press: key => page.keyboard.press(key === 'Space' ? ' ' : key),
+  click: id => page.click('#' + id),
   requests: () => requests,
-  errors: () => errors,
-  resize: (width, height) => page.setViewport({ width, height }),
+  errors: async () => [...errors, ...await page.evaluate('window.__problems')],
+  resize: (width, height) => page.setViewport(viewport = { width, height }),
   async screenshot(path) { await page.screenshot({ path, fullPage: true }); },
   version: () => browser.version(),
   quit: () => browser.close(),
@@ -59,11 +58,8 @@ const commands = {
 
 for await (const line of createInterface({ input: process.stdin })) {
   const { name, args } = JSON.parse(line);
-  try {
-    const value = await commands[name](...args);
-    process.stdout.write(JSON.stringify({ value: value ?? null }) + '\n');
-  } catch (e) {
-    process.stdout.write(JSON.stringify({ error: String(e) }) + '\n');
-  }
+  const answer = await Promise.resolve().then(() => commands[name](...args))
+    .then(value => ({ value: value ?? null }), e => ({ error: String(e) }));
+  process.stdout.write(JSON.stringify(answer) + '\n');
   if (name === 'quit') process.exit(0);
 }

@@ -3,10 +3,8 @@
 
 Usage: screenshots.py ENGINE PATCHER.HTML FOLDER   (webkit under xvfb-run)
 
-Writes ENGINE-STATE-WIDTH.png for each state, at 1280 and 360 pixels wide.
-WebKit's window is never narrower than 447 pixels: there the page itself is
-laid out 360 pixels wide instead, which this page (no media queries) cannot
-tell apart.
+Writes ENGINE-STATE-WIDTH.png for each state, 1280 and 360 pixels wide. WebKit's
+window is never narrower than 447: there the page is laid out 360 wide instead.
 """
 import os
 import sys
@@ -45,14 +43,9 @@ class Shots(browsers.Page):
 if __name__ == "__main__":
     if len(sys.argv) != 4:
         sys.exit(__doc__)
-    Shots.engine, Shots.page, FOLDER = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
-    why = browsers.missing(Shots.engine)
-    if why:
+    FOLDER = sys.argv[3]
+    if why := Shots.use(*sys.argv[1:3]):
         sys.exit(f"screenshots.py: cannot start {why}")
     os.makedirs(FOLDER, exist_ok=True)
-    Shots.setUpClass()
-    try:
-        result = unittest.TextTestRunner().run(Shots())
-    finally:
-        Shots.tearDownClass()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    suite = unittest.TestSuite([Shots()])  # a suite sets the class up and down
+    sys.exit(0 if unittest.TextTestRunner().run(suite).wasSuccessful() else 1)

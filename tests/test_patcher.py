@@ -2,15 +2,16 @@
 """Black-box tests of the built patcher.
 
 Usage: test_patcher.py [--runner PROGRAM] [--objdump PROGRAM] [--windres PROGRAM]
-                       [--version X.Y.Z] [--static] PATCHER [unittest arguments, e.g. a class name]
+                       [--version X.Y.Z] [--static] [--rebuild CMAKE BUILD_DIR --input FILE...]
+                       PATCHER [unittest arguments, e.g. a class name]
 
 Every case runs the program in a scratch folder of its own, on a synthetic
 DUKE3D.EXE made here. A PATCHER ending in .exe is the Windows build, run
-through --runner (Wine); cases that need what Windows has not are skipped
-there, with the reason printed. Exits 77 when every case it ran was skipped.
+through --runner (Wine); cases that need what Windows has not skip there.
 """
 import argparse
 import os
+import pathlib
 import re
 import resource
 import shutil
@@ -18,17 +19,18 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from common import EXPECTED, REACH, SameBytes, main, patched
 
-RUNNER = []      # set from the command line: the program with what runs it
-OBJDUMP = "objdump"
-WINDRES = "windres"
-VERSION = None
-WINDOWS = False
-STATIC = False
-FAILED = 255     # how the shell sees the program's -1
+ARGS = None   # the command line, as the usage above says
+FAILED = 255  # how the shell sees the program's -1
+
+
+def tool(*command):
+    """What a build tool says of the program."""
+    return subprocess.run([*command, ARGS.patcher], capture_output=True, text=True, check=True).stdout
 
 
 def in_ranges(pos):
@@ -43,18 +45,10 @@ class Case(SameBytes, unittest.TestCase):
         scratch = tempfile.TemporaryDirectory(prefix="patcher-test-")
         self.addCleanup(scratch.cleanup)
         self.dir = scratch.name
-        self.target = os.path.join(self.dir, "DUKE3D.EXE")
-
-    def write_target(self, data):
-        with open(self.target, "wb") as f:
-            f.write(data)
-
-    def read_target(self):
-        with open(self.target, "rb") as f:
-            return f.read()
+        self.target = pathlib.Path(self.dir, "DUKE3D.EXE")
 
     def run_patcher(self, *args, preexec_fn=None, strace=(), env=None):
-        return subprocess.run([*strace, *RUNNER, *args], cwd=self.dir, capture_output=True,
+        return subprocess.run([*strace, *ARGS.runner, ARGS.patcher, *args], cwd=self.dir, capture_output=True,
                               timeout=60, preexec_fn=preexec_fn, env=env)
 
     def assert_clean_run(self, result):
@@ -81,9 +75,9 @@ class Layout(Case):
         }
         for name, before in cases.items():
             with self.subTest(name):
-                self.write_target(before)
+                self.target.write_bytes(before)
                 self.assert_clean_run(self.run_patcher())
-                self.assert_same_bytes(self.read_target(), patched(before))
+                self.assert_same_bytes(self.target.read_bytes(), patched(before))
 
     def test_short_targets_are_extended_to_the_reach(self):
         cases = {
@@ -96,9 +90,9 @@ class Layout(Case):
         for name, size in cases.items():
             with self.subTest(name):
                 before = b"\xff" * size
-                self.write_target(before)
+                self.target.write_bytes(before)
                 self.assert_clean_run(self.run_patcher())
-                self.assert_same_bytes(self.read_target(), patched(before))
+                self.assert_same_bytes(self.target.read_bytes(), patched(before))
 
 
 class Runs(Case):
@@ -113,10 +107,10 @@ class Runs(Case):
         }
         for name, runs in cases.items():
             with self.subTest(name):
-                self.write_target(before)
+                self.target.write_bytes(before)
                 for args in runs:
                     self.assert_clean_run(self.run_patcher(*args))
-                self.assert_same_bytes(self.read_target(), patched(before))
+                self.assert_same_bytes(self.target.read_bytes(), patched(before))
                 self.assertEqual(sorted(os.listdir(self.dir)), ["DUKE3D.EXE"])
 
 
@@ -140,7 +134,7 @@ class Unopenable(Case):
 
 class Pipe(Case):
     def test_a_pipe_of_that_name_gets_nothing(self):
-        if WINDOWS:
+        if ARGS.windows:
             self.skipTest("Windows has no pipe that opens by a file name in a folder")
         os.mkfifo(self.target)
         # Held open for reading, so whatever the run writes stays to be seen.
@@ -166,7 +160,7 @@ class FullDevice(Case):
 
 class SizeLimit(Case):
     def test_the_file_size_limit_stops_the_run(self):
-        if WINDOWS:
+        if ARGS.windows:
             self.skipTest("the file-size limit is a POSIX one; under Wine its signal ends the run")
         cases = {
             # (bytes of 0xFF at the start, file-size limit)
@@ -178,7 +172,7 @@ class SizeLimit(Case):
         for name, (size, limit) in cases.items():
             with self.subTest(name):
                 before = b"\xff" * size
-                self.write_target(before)
+                self.target.write_bytes(before)
 
                 def limited():
                     resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
@@ -186,7 +180,7 @@ class SizeLimit(Case):
                     signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
 
                 self.assert_failed(self.run_patcher(preexec_fn=limited))
-                after = self.read_target()
+                after = self.target.read_bytes()
                 self.assertLessEqual(len(after), max(limit, size))
                 self.assert_outside_ranges_kept(before, after)
                 # What did land is the right bytes in the right place.
@@ -203,8 +197,7 @@ class Faults(Case):
         # the rest of the sanitizers can.
         env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
         result = self.run_patcher(strace=["strace", "-f", "-qq", "-o", log, *options], env=env)
-        with open(log) as f:
-            return result, f.read().splitlines()
+        return result, pathlib.Path(log).read_text().splitlines()
 
     def calls_on_target(self):
         """The calls a clean run makes on DUKE3D.EXE, each with its count among
@@ -228,34 +221,33 @@ class Faults(Case):
         return calls
 
     def test_each_failing_call_stops_the_run_there(self):
-        if WINDOWS:
+        if ARGS.windows:
             self.skipTest("strace traces Linux programs, not Windows ones under Wine")
         if not shutil.which("strace"):
             self.skipTest("strace is not installed")
         if subprocess.run(["strace", "-f", "-o", os.devnull, "true"]).returncode != 0:
             self.skipTest("strace cannot trace here (ptrace not permitted)")
         before = b"\xff" * (REACH + 64)
-        self.write_target(before)
+        self.target.write_bytes(before)
         calls = self.calls_on_target()
         names = [name for name, _ in calls]
         self.assertEqual((names[0], names[-1], names.count("write")), ("openat", "close", 7), names)
         for step, (name, nth) in enumerate(calls):
             with self.subTest(f"step {step + 1}: {name} fails"):
-                self.write_target(before)
+                self.target.write_bytes(before)
                 result, _ = self.strace("-e", f"trace={name}",
                                         "-e", f"inject={name}:error={self.ERRORS[name]}:when={nth}")
                 self.assert_failed(result)
                 # Every record written before the failing call, none after it.
                 written = names[:step].count("write")
-                self.assert_same_bytes(self.read_target(), patched(before, EXPECTED[:written]))
+                self.assert_same_bytes(self.target.read_bytes(), patched(before, EXPECTED[:written]))
 
 
 class Resources(unittest.TestCase):
     def test_the_windows_build_asks_for_no_elevation_and_has_its_version(self):
-        if not WINDOWS:
+        if not ARGS.windows:
             self.skipTest("only the Windows build carries resources")
-        rc = subprocess.run([WINDRES, "-i", RUNNER[-1], "-O", "rc"], capture_output=True,
-                            text=True, check=True).stdout
+        rc = tool(ARGS.windres, "-O", "rc", "-i")
         # A manifest as one string, from the rc text's quoted lines.
         manifests = re.findall(r"^1 24 .*?\nBEGIN\n(.*?)\nEND", rc, re.M | re.S)
         self.assertEqual(len(manifests), 1, "one manifest")
@@ -263,20 +255,31 @@ class Resources(unittest.TestCase):
         manifest = "".join(lines).replace('""', '"').replace("\\n", "\n")
         self.assertRegex(manifest, r'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>')
         self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", manifest, "Windows 10 and 11 listed")
-        self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bversion="{re.escape(VERSION)}\.0"')
+        self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bversion="{re.escape(ARGS.version)}\.0"')
         # Windows refuses to start a program whose manifest names another architecture.
-        machine = re.search(r"file format (\S+)", subprocess.run(
-            [OBJDUMP, "-f", RUNNER[-1]], capture_output=True, text=True, check=True).stdout)[1]
+        machine = re.search(r"file format (\S+)", tool(ARGS.objdump, "-f"))[1]
         arch = {"pei-x86-64": "amd64", "pei-i386": "x86", "pei-aarch64-little": "arm64"}[machine]
         self.assertRegex(manifest, rf'<assemblyIdentity [^>]*\bprocessorArchitecture="{arch}"')
-        major, minor, patch = VERSION.split(".")
+        major, minor, patch = ARGS.version.split(".")
         self.assertRegex(rc, rf"\bFILEVERSION {major}, {minor}, {patch}, 0\n")
         self.assertRegex(rc, rf"\bPRODUCTVERSION {major}, {minor}, {patch}, 0\n")
         strings = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', rc))
         self.assertEqual((strings.get("FileVersion"), strings.get("ProductVersion"),
                           strings.get("OriginalFilename"), strings.get("ProductName")),
-                         (VERSION, VERSION, "patcher.exe", "patcher"))
+                         (ARGS.version, ARGS.version, "patcher.exe", "patcher"))
         self.assertIn("DUKE3D.EXE", strings.get("FileDescription", ""))
+
+
+class Rebuild(unittest.TestCase):
+    def test_the_build_remakes_what_an_edited_input_feeds(self):
+        if not ARGS.rebuild:
+            self.skipTest("no build folder given")
+        for path in ARGS.input:
+            with self.subTest(path):
+                now = time.time()
+                os.utime(path, (now, now))  # only its time changes
+                subprocess.run([*ARGS.rebuild[:1], "--build", ARGS.rebuild[1]], check=True, stdout=subprocess.DEVNULL)
+                self.assertGreaterEqual(os.path.getmtime(ARGS.patcher), now, f"not remade after {path} changed")
 
 
 class Build(unittest.TestCase):
@@ -285,41 +288,35 @@ class Build(unittest.TestCase):
                    "advapi32.dll", "user32.dll"}
 
     def setUp(self):
-        if not STATIC:
+        if not ARGS.static:
             self.skipTest("this build links shared runtimes (sanitizers, or PATCHER_STATIC off)")
 
     def test_the_executable_needs_no_shared_runtime(self):
-        dump = subprocess.run([OBJDUMP, "-p", RUNNER[-1]], capture_output=True,
-                              text=True, check=True).stdout
+        dump = tool(ARGS.objdump, "-p")
         needed = [line.split()[-1] for line in dump.splitlines()
                   if line.split()[:1] == ["NEEDED"] or line.strip().startswith("DLL Name:")]
-        if WINDOWS:
+        if ARGS.windows:
             self.assertIn("msvcrt.dll", [n.lower() for n in needed], "no imports read")
             needed = [n for n in needed if n.lower() not in self.SYSTEM_DLLS
                       and not n.lower().startswith("api-ms-win-")]
         self.assertEqual(needed, [])
 
     def test_the_executable_is_stripped(self):
-        symbols = subprocess.run([OBJDUMP, "-t", RUNNER[-1]], capture_output=True,
-                                 text=True, check=True).stdout
-        self.assertIn("no symbols", symbols)
+        self.assertIn("no symbols", tool(ARGS.objdump, "-t"))
 
 
 if __name__ == "__main__":
     if sys.argv[1:] == ["--list"]:
         main(sys.modules[__name__], ["--list"])
     parser = argparse.ArgumentParser(usage=__doc__)
-    parser.add_argument("--runner", help="what runs PATCHER, e.g. wine")
-    parser.add_argument("--objdump", default=OBJDUMP)
-    parser.add_argument("--windres", default=WINDRES)
+    parser.add_argument("--runner", action="append", default=[], help="what runs PATCHER, e.g. wine")
+    parser.add_argument("--objdump", default="objdump")
+    parser.add_argument("--windres", default="windres")
     parser.add_argument("--version")
     parser.add_argument("--static", action="store_true", help="PATCHER is built to stand alone")
-    parser.add_argument("patcher")
-    args, rest = parser.parse_known_args()
-    WINDOWS = args.patcher.lower().endswith(".exe")
-    RUNNER = ([args.runner] if args.runner else []) + [os.path.abspath(args.patcher)]
-    OBJDUMP = args.objdump
-    WINDRES = args.windres
-    VERSION = args.version
-    STATIC = args.static
+    parser.add_argument("--rebuild", nargs=2, help="CMake and the build folder that made PATCHER")
+    parser.add_argument("--input", action="append", default=[], help="what PATCHER is made from")
+    parser.add_argument("patcher", type=os.path.abspath)
+    ARGS, rest = parser.parse_known_args()
+    ARGS.windows = ARGS.patcher.lower().endswith(".exe")
     main(sys.modules[__name__], rest)
