@@ -13,6 +13,7 @@ header.
 import gzip
 import hashlib
 import os
+import pathlib
 import sys
 import tarfile
 import time
@@ -32,15 +33,12 @@ for folder, dirs, files in os.walk(stage):
 if out.endswith(".zip"):
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
         for name, path, mode in entries:
+            folder = name.endswith("/")
             info = zipfile.ZipInfo(name, time.gmtime(epoch)[:6])
             info.create_system = 3  # Unix, so that the modes below are read
-            info.external_attr = ((0o040000 if name.endswith("/") else 0o100000) | mode) << 16
-            info.compress_type = zipfile.ZIP_STORED if name.endswith("/") else zipfile.ZIP_DEFLATED
-            data = b""
-            if not name.endswith("/"):
-                with open(path, "rb") as f:
-                    data = f.read()
-            archive.writestr(info, data)
+            info.external_attr = ((0o040000 if folder else 0o100000) | mode) << 16
+            info.compress_type = zipfile.ZIP_STORED if folder else zipfile.ZIP_DEFLATED
+            archive.writestr(info, b"" if folder else pathlib.Path(path).read_bytes())
 else:
     with open(out, "wb") as raw, gzip.GzipFile("", "wb", 9, raw, mtime=0) as packed, \
             tarfile.open(fileobj=packed, mode="w", format=tarfile.USTAR_FORMAT) as archive:

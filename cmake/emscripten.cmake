@@ -5,4 +5,3 @@ find_program(em_config NAMES em-config REQUIRED)
 execute_process(COMMAND ${em_config} EMSCRIPTEN_ROOT OUTPUT_VARIABLE em_root
                 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 include(${em_root}/cmake/Modules/Platform/Emscripten.cmake)
-

@@ -235,9 +235,9 @@ class Keyboard(Page):
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] != ["--list"]:
-        if why := Page.use(*sys.argv[1:3]):
-            print(f"skipped: {why}")
-            sys.exit(77)
-        del sys.argv[1:3]
-    main(sys.modules[__name__], sys.argv[1:])
+    if sys.argv[1:] == ["--list"]:
+        main(sys.modules[__name__], ["--list"])
+    if why := Page.use(*sys.argv[1:3]):
+        print(f"skipped: {why}")
+        sys.exit(77)
+    main(sys.modules[__name__], sys.argv[3:])
