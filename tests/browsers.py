@@ -19,7 +19,7 @@ import unittest
 import unittest.mock
 import warnings
 
-from common import SameBytes
+from common import SameBytes, image
 
 try:
     from selenium import webdriver
@@ -139,8 +139,8 @@ class Puppeteer:
     def __getattr__(self, name):  # run, choose, drop, press, click, resize, screenshot, requests, errors
         return lambda *args: self.call(name, *args)
 
-    def open(self, url):
-        self.call("open", url, WATCH)
+    def open(self, url, writable=False):
+        self.call("open", url, WATCH, writable)
 
     def quit(self):
         try:
@@ -186,7 +186,7 @@ class WebKit:
         self.driver.set_window_size(1280, 900)
         self.version = self.driver.capabilities.get("browserVersion", "?")
 
-    def open(self, url):
+    def open(self, url, writable=False):
         self.proxy.seen.clear()
         self.driver.get(url)
         self.run(WATCH)
@@ -252,16 +252,17 @@ class Page(SameBytes, unittest.TestCase):
     def setUp(self):
         self.open_page()
 
-    def open_page(self, url=None):
-        """A fresh page, and a fresh folder for the files the case makes."""
+    def open_page(self, url=None, writable=False):
+        """A fresh page, and a fresh folder for the files the case makes;
+        writable: one that may write to the folders it is given, if any can."""
         self.dir = tempfile.mkdtemp(dir=self.tmp)
-        self.browser.open(url or "file://" + self.page)
+        self.browser.open(url or "file://" + self.page, writable)
         # Notes the type of every Blob the page hands out for saving, and
         # counts the files it has started and finished working on.
         self.js("const make = URL.createObjectURL; window.__types = [];"
                 "URL.createObjectURL = b => { window.__types.push(b.type); return make.call(URL, b); };"
                 "const work = patch; window.__started = window.__settled = 0;"
-                "patch = file => { __started++; return work(file).finally(() => __settled++); };")
+                "patch = (...args) => { __started++; return work(...args).finally(() => __settled++); };")
 
     def js(self, body, *args):
         return self.browser.run(body, *args)
@@ -291,8 +292,8 @@ class Page(SameBytes, unittest.TestCase):
         return self.verdict(lambda: self.browser.choose(path))
 
     def drop(self, *files):
-        """Drops files, each (name, size) of 0xFF bytes, and waits for the verdict."""
-        return self.verdict(lambda: self.browser.drop([self.write(n, b"\xff" * size) for n, size in files]))
+        """Drops files, each (name, size) as image() makes it, and waits for the verdict."""
+        return self.verdict(lambda: self.browser.drop([self.write(n, image(size)) for n, size in files]))
 
     def verdict(self, act):
         """Does act, then waits until the page has decided and has finished

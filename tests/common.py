@@ -31,6 +31,12 @@ def patched(before, records=EXPECTED):
     return bytes(image)
 
 
+def image(size):
+    """A file that passes the page's checks: it starts as a program file
+    does, and the places the patch writes to hold no control byte."""
+    return (b"MZ" + b"\xff" * size)[:size]
+
+
 class SameBytes:
     """For test cases: compares files, naming where they part, not megabytes."""
 

@@ -2,14 +2,22 @@
 // on stdin, one JSON answer a line on stdout.
 //
 // Usage: node puppeteer.mjs chrome|firefox EXECUTABLE DOWNLOADS [no-webassembly]
+import fs from 'node:fs';
+import path from 'node:path';
 import { createInterface } from 'node:readline';
 import puppeteer from 'puppeteer-core';
 
 const [engine, executablePath, downloadPath, flag] = process.argv.slice(2);
 const noWasm = flag === 'no-webassembly';  // as in browsers whose hardened modes switch it off
+// Chromium's own profile lets pages write to the folders they are given
+// without asking; its private windows ask, and no one answers: refused.
+const userDataDir = path.join(downloadPath, '..', 'profile');
+fs.mkdirSync(path.join(userDataDir, 'Default'), { recursive: true });
+fs.writeFileSync(path.join(userDataDir, 'Default', 'Preferences'),
+                 JSON.stringify({ profile: { default_content_setting_values: { file_system_write_guard: 1 } } }));
 const browser = await puppeteer.launch({
-  browser: engine, executablePath, headless: true,
-  args: engine === 'chrome' ? ['--no-sandbox', '--disable-gpu', '--disable-quic',
+  browser: engine, executablePath, headless: true, userDataDir: engine === 'chrome' ? userDataDir : undefined,
+  args: engine === 'chrome' ? ['--no-sandbox', '--disable-gpu', '--disable-quic', '--deny-permission-prompts',
                                ...(noWasm ? ['--js-flags=--jitless'] : [])] : [],
   extraPrefsFirefox: {
     // Its downloads panel would take the keyboard from the page after each save.
@@ -20,11 +28,13 @@ const browser = await puppeteer.launch({
 let context = null, page = null, requests = [], errors = [], viewport = { width: 1280, height: 900 };
 
 const commands = {
-  // A fresh private window on url: no history, its own downloads folder.
-  async open(url, watch) {
-    if (context) await context.close();
-    context = await browser.createBrowserContext({ downloadBehavior: { policy: 'allow', downloadPath } });
-    page = await context.newPage();
+  // A fresh private window on url: no history, its own downloads folder;
+  // or, where the page may write to folders, a new tab in the profile.
+  async open(url, watch, writable) {
+    const [was, old] = [page, context];
+    context = writable ? null : await browser.createBrowserContext({ downloadBehavior: { policy: 'allow', downloadPath } });
+    page = await (context || browser).newPage();
+    await (old || was)?.close();
     [requests, errors] = [[], []];
     page.on('request', r => requests.push(r.url()));
     page.on('pageerror', e => errors.push(String(e)));
@@ -40,7 +50,9 @@ const commands = {
   // Files dragged from the desktop onto the page, through the browser's own
   // drag and drop (Chromium only): enter, over, then drop.
   async drop(paths) {
-    const box = await (await page.$('#drop')).boundingBox();
+    const target = await page.$('#drop');
+    await target.scrollIntoView();  // the mouse drops only where it can point
+    const box = await target.boundingBox();
     const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
     const data = { items: paths.length ? [] : [{ mimeType: 'text/plain', data: 'a link' }],
                    files: paths, dragOperationsMask: 1 };

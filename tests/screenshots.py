@@ -3,41 +3,67 @@
 
 Usage: screenshots.py ENGINE PATCHER.HTML FOLDER   (webkit under xvfb-run)
 
-Writes ENGINE-STATE-WIDTH.png for each state, 1280 and 360 pixels wide. WebKit's
-window is never narrower than 447: there the page is laid out 360 wide instead.
+Writes ENGINE-STATE-WIDTH.png for each state, 1280 and 360 pixels wide, and 320
+wide with the text at 200 %. WebKit's window is never narrower than 447: there
+the page is laid out that wide instead.
 """
 import os
+import pathlib
+import random
 import sys
 import unittest
 
 import browsers
-from common import LIMIT, REACH, patched
+from common import LIMIT, REACH, image, patched
 
 
 class Shots(browsers.Page):
     def runTest(self):
-        full = b"\xff" * (REACH + 100)
+        full = image(REACH + 100)
         # state: how to reach it from a fresh page
         states = {
             "nothing-chosen": lambda: None,
             "patched": lambda: self.choose("DUKE3D.EXE", full),
             "already-patched": lambda: self.choose("DUKE3D.EXE", patched(full)),
-            "short": lambda: self.choose("duke3d.exe", b"\xff" * 1000),
+            "doubtful": lambda: self.choose("DUKE3D.EXE", random.Random(1).randbytes(REACH)),
+            "short": lambda: self.choose("duke3d.exe", image(1000)),
             "too-large": lambda: self.choose("DUKE3D.EXE", size=LIMIT + 1),
             "two-dropped": lambda: self.drop(("DUKE3D.EXE", REACH), ("DUKE3D.BAK", REACH)),
             "failed": lambda: self.js(browsers.BREAKS["the program's open fails"][0]) or
                               self.choose("DUKE3D.EXE", full),
         }
-        for width in [1280, 360]:
+        if self.browser.name == "chromium":  # where the page patches in place
+            states.update({
+                "folder-verdict": lambda: self.folder({"DUKE3D.EXE": full}),
+                "folder-done": lambda: self.folder({"DUKE3D.EXE": full}, "write"),
+                "folder-doubtful": lambda: self.folder({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
+                "folder-without-it": lambda: self.folder({"GAME.CON": b"con"}),
+                "folder-refused": lambda: self.folder({"DUKE3D.EXE": full}, "write", writable=False),
+            })
+        # width: the text's size
+        for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
             for state, reach in states.items():
                 self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
-                self.open_page()
-                if self.browser.name == "webkit" and width == 360:
-                    self.js("document.documentElement.style.width = '360px'")
+                self.open_page(writable=True)
+                if self.browser.name == "webkit" and width < 1280:
+                    self.js(f"document.documentElement.style.width = '{width}px'")
+                self.js(f"document.documentElement.style.fontSize = '{font}'")
                 reach()
                 path = os.path.join(FOLDER, f"{self.browser.name}-{state}-{width}.png")
                 self.browser.screenshot(path)
                 print(path)
+
+    def folder(self, files, press=None, writable=True):
+        """A folder GAME of these files dropped on the page; then a button pressed."""
+        if not writable:
+            self.open_page()
+        folder = os.path.join(self.dir, "GAME")
+        os.makedirs(folder)
+        for name, data in files.items():
+            pathlib.Path(folder, name).write_bytes(data)
+        self.verdict(lambda: self.browser.drop([folder]))
+        if press:
+            self.verdict(lambda: self.browser.click(press))
 
 
 if __name__ == "__main__":

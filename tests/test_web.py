@@ -9,12 +9,13 @@ the reason, when the engine is missing.
 """
 import hashlib
 import os
+import pathlib
 import random
 import sys
 
 import browsers
 from browsers import Page
-from common import EXPECTED, LIMIT, REACH, main, patched
+from common import EXPECTED, LIMIT, REACH, image, main, patched
 
 
 class Patch(Page):
@@ -23,47 +24,59 @@ class Patch(Page):
         ff = "\\xFF"
         lengths = [len(t) + 3 for _, t in EXPECTED]
         cut = 0x1157AA + 6  # ends 6 bytes into record 3
+        bell = bytearray(image(REACH + 1))
+        bell[0x1157AA + 3] = 0x07  # one control byte, in record 3 only
+        text = [ff * n for n in lengths]
         cases = {
-            # name: (chosen name, bytes, Before column or None to skip it)
-            "0xFF, 2 MiB": ("DUKE3D.EXE", b"\xff" * (2 << 20), [ff * n for n in lengths]),
-            "random, past the reach": ("DUKE3D.EXE", rng.randbytes(REACH + 3000), None),
+            # name: (chosen name, bytes, Before column or None to skip it,
+            #        the checks the page says failed)
+            "a program, 2 MiB": ("DUKE3D.EXE", image(2 << 20), text, []),
+            "random, past the reach": ("DUKE3D.EXE", rng.randbytes(REACH + 3000), None, ["MZ", "other than text"]),
+            "one place not text": ("DUKE3D.EXE", bytes(bell),
+                                   text[:2] + [ff * 3 + "\\x07" + ff * 12 + " (not text)"] + text[3:], ["other than text"]),
+            "not a program": ("DUKE3D.EXE", b"\xff" * (REACH + 1), text, ["MZ"]),
             "empty": ("DUKE3D.EXE", b"",
-                      [f"(all {n} bytes past the end of the file)" for n in lengths]),
-            "ends inside record 3": ("DUKE3D.EXE", b"\xff" * cut,
-                                     [ff * n for n in lengths[:2]] +
-                                     [ff * 6 + " (10 bytes past the end of the file)"] +
-                                     [f"(all {n} bytes past the end of the file)" for n in lengths[3:]]),
-            "another name": ("duke3d-copy.exe", b"\xff" * (REACH + 1), None),
-            "the name in lower case": ("duke3d.exe", b"\xff" * (REACH + 1), None),
+                      [f"(all {n} bytes past the end of the file)" for n in lengths], ["MZ", "too short"]),
+            "ends inside record 3": ("DUKE3D.EXE", image(cut),
+                                     text[:2] + [ff * 6 + " (10 bytes past the end of the file)"] +
+                                     [f"(all {n} bytes past the end of the file)" for n in lengths[3:]], ["too short"]),
+            "another name": ("duke3d-copy.exe", image(REACH + 1), None, []),
+            "the name in lower case": ("duke3d.exe", image(REACH + 1), None, []),
         }
-        for case, (name, before, was) in cases.items():
+        for case, (name, before, was, doubts) in cases.items():
             with self.subTest(case):
                 self.open_page()
                 status = self.choose(name, before)
                 want = patched(before)
-                short = len(before) < REACH
-                # A short file is patched, but shown as a doubt, not a success.
-                self.assertEqual(self.status_kind(), "warn" if short else "ok", status)
-                self.assertEqual("Check that this is the right file" in status, short, status)
-                self.assertEqual(f"{name} is patched" in status, not short, status)
+                # A doubtful file is patched, but shown as a doubt, and saved
+                # only once the player says it is the right one.
+                self.assertEqual(self.status_kind(), "warn" if doubts else "ok", status)
+                for words in doubts:
+                    self.assertIn(words, status)
+                self.assertEqual("Check that this is the right file" in status, bool(doubts), status)
+                self.assertEqual("Your patched copy is ready" in status, not doubts, status)
                 self.assertEqual("is called" in status, name.upper() != "DUKE3D.EXE", status)
                 self.assertEqual(self.save_button(), ("save quiet", f"Save the patched copy anyway ({name})")
-                                 if short else ("save", f"Save the patched file ({name})"))
-                self.assertEqual(self.text("chosen"), f"Working on: {name} ({len(before):,} bytes)")
+                                 if doubts else ("save", f"Save the patched file ({name})"))
+                self.assertEqual(self.js("return document.getElementById('save').disabled"), bool(doubts))
+                self.assertIn("DUKE3D(1).EXE", self.text("save-note"))
+                self.assertEqual(self.text("chosen"), f"Chosen: {name} ({len(before):,} bytes)")
                 self.assertEqual(self.text("sum-before"), hashlib.sha256(before).hexdigest())
                 self.assertEqual(self.text("sum-after"), hashlib.sha256(want).hexdigest())
                 self.assertEqual(self.column(0), [f"0x{o:X}" for o, _ in EXPECTED])
                 self.assertEqual(self.column(2), [t.decode() + "\\0\\0\\0" for _, t in EXPECTED])
                 if was:
                     self.assertEqual(self.column(1), was)
+                if doubts:
+                    self.browser.click("sure")
                 self.assertEqual(self.save(want), name)
                 self.assertEqual(self.js("return window.__types"), ["application/octet-stream"])
 
 
 class Repeat(Page):
     def test_a_patched_file_comes_back_unchanged(self):
-        once = patched(b"\xff" * (REACH + 500))
-        first = self.choose("DUKE3D.EXE", b"\xff" * (REACH + 500))
+        once = patched(image(REACH + 500))
+        first = self.choose("DUKE3D.EXE", image(REACH + 500))
         self.assertNotIn("already patched", first)
         self.save(once)
         second = self.choose("DUKE3D.EXE", once)
@@ -77,7 +90,7 @@ class Repeat(Page):
     def test_the_same_file_chosen_again_is_read_afresh(self):
         # Patched, then put back from the backup on disk, then chosen again.
         path = os.path.join(self.dir, "DUKE3D.EXE")
-        for before in [b"\xff" * (REACH + 1), b"\x00" * (REACH + 2), b"\xff" * (REACH + 1)]:
+        for before in [image(REACH + 1), image(REACH + 2), image(REACH + 1)]:
             with open(path, "wb") as f:
                 f.write(before)
             self.choose_path(path)
@@ -87,14 +100,14 @@ class Repeat(Page):
     def test_a_newer_choice_wins_over_an_older_one_still_running(self):
         # The older file's run is held until the newer one's verdict is
         # shown, as a large file read slowly would be.
-        older, newer = b"\x00" * (REACH + 7), b"\xff" * (REACH + 1)
+        older, newer = image(REACH + 7), image(REACH + 1)
         self.js("const [held] = arguments, run = runPatcher, show = showResult; let release;"
                 "const gate = new Promise(r => release = r);"
                 "runPatcher = async bytes => { if (bytes.length === held) await gate; return run(bytes); };"
                 "showResult = (...args) => { show(...args); release(); };", len(older))
         self.browser.choose(self.write("DUKE3D.EXE", older))
         self.choose("DUKE3D.EXE", newer)
-        self.assertEqual(self.text("chosen"), f"Working on: DUKE3D.EXE ({len(newer):,} bytes)")
+        self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE ({len(newer):,} bytes)")
         self.assertEqual(self.text("sum-before"), hashlib.sha256(newer).hexdigest())
         self.save(patched(newer))
 
@@ -108,9 +121,9 @@ class TooLarge(Page):
         self.assertEqual(os.listdir(self.browser.downloads), [])
 
         # The very next files work: one at the limit, then an ordinary one.
-        self.assertIn("is patched", self.choose("DUKE3D.EXE", size=LIMIT))
-        before = b"\xff" * (REACH + 10)
-        self.assertIn("is patched", self.choose("DUKE3D.EXE", before))
+        self.assertIn("copy is ready", self.choose("DUKE3D.EXE", image(LIMIT)))
+        before = image(REACH + 10)
+        self.assertIn("copy is ready", self.choose("DUKE3D.EXE", before))
         self.save(patched(before))
 
 
@@ -129,20 +142,20 @@ class Failure(Page):
             with self.subTest(case):
                 self.open_page()
                 self.js(script)
-                status = self.choose("DUKE3D.EXE", b"\xff" * (REACH + 1))
+                status = self.choose("DUKE3D.EXE", image(REACH + 1))
                 for words in said:
                     self.assertIn(words, status)
                 self.assert_refused(status)
-                before = b"\xff" * (REACH + 2)
-                self.assertIn("is patched", self.choose("DUKE3D.EXE", before))
+                before = image(REACH + 2)
+                self.assertIn("copy is ready", self.choose("DUKE3D.EXE", before))
                 self.save(patched(before))
 
 
 class Drop(Page):
     def test_one_file_is_patched_and_several_or_none_are_refused(self):
-        self.assertIn("is patched", self.drop(("DUKE3D.EXE", REACH + 1)))
-        self.assertEqual(self.text("chosen"), f"Working on: DUKE3D.EXE ({REACH + 1:,} bytes)")
-        self.save(patched(b"\xff" * (REACH + 1)))
+        self.assertIn("copy is ready", self.drop(("DUKE3D.EXE", REACH + 1)))
+        self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE ({REACH + 1:,} bytes)")
+        self.save(patched(image(REACH + 1)))
 
         cases = {  # what is dropped: (what the page says, what it names as dropped)
             "two files": ((("DUKE3D.EXE", REACH + 1), ("DUKE3D.BAK", REACH + 1)), "dropped 2 files", "DUKE3D.BAK"),
@@ -164,7 +177,7 @@ class NoWebAssembly(Page):
 
     def test_a_browser_without_webassembly_is_told_so(self):
         self.assertEqual(self.js("return typeof WebAssembly"), "undefined")
-        status = self.choose("DUKE3D.EXE", b"\xff" * REACH)
+        status = self.choose("DUKE3D.EXE", image(REACH))
         self.assertIn("could not run the patcher", status)
         self.assert_refused(status)
 
@@ -186,7 +199,7 @@ class Offline(Page):
                 self.assertRegex(self.js("return document.body.innerText"), r"\bpatcher \d+\.\d+\.\d+,")
                 if lacks:
                     self.js(lacks)
-                before = b"\xff" * (REACH + 1)
+                before = image(REACH + 1)
                 self.choose("DUKE3D.EXE", before)
                 self.assertEqual("not available" in self.text("sum-before"), bool(lacks))
                 self.save(patched(before))
@@ -201,30 +214,110 @@ class Offline(Page):
         self.assertEqual(server.seen, ["/patcher.html"] * 2)
 
 
+class InPlace(Page):
+    """The game's folder, patched where it is in a browser that may write
+    there (Chromium); in the others only the copy is offered."""
+
+    def test_the_folder_is_patched_in_place_with_a_backup_beside_it(self):
+        if self.browser.name != "chromium":
+            self.assertFalse(self.js("return document.getElementById('folder').offsetParent !== null"))
+            return
+        good, rng = image(REACH + 100), random.Random(3)
+        odd = rng.randbytes(REACH)
+        changed = image(REACH + 101)
+        cases = {
+            # case: (the folder's files, how it is opened, what the verdict says,
+            #        then what the status says after the button (None: no button),
+            #        the files written or changed by then)
+            "patched in place": ({"DUKE3D.EXE": good, "GAME.CON": b"con"}, "drop", "Nothing is written yet",
+                                 "is patched in place", {"DUKE3D.EXE": patched(good), "DUKE3D.BAK": good}),
+            "chosen with the picker": ({"DUKE3D.EXE": good}, "pick", "Nothing is written yet",
+                                       "kept beside it as DUKE3D.BAK.", {"DUKE3D.EXE": patched(good), "DUKE3D.BAK": good}),
+            "another DUKE3D.BAK kept": ({"DUKE3D.EXE": good, "DUKE3D.BAK": b"older"}, "drop", "Nothing is written yet",
+                                        "DUKE3D-2.BAK", {"DUKE3D.EXE": patched(good), "DUKE3D-2.BAK": good}),
+            "the backup already there": ({"DUKE3D.EXE": good, "DUKE3D.BAK": good}, "drop", "Nothing is written yet",
+                                         "already kept", {"DUKE3D.EXE": patched(good)}),
+            "a doubtful file, confirmed": ({"DUKE3D.EXE": odd}, "drop", "other than text",
+                                           "is patched in place", {"DUKE3D.EXE": patched(odd), "DUKE3D.BAK": odd}),
+            "the name in lower case": ({"duke3d.exe": good}, "pick", "called duke3d.exe",
+                                       "is patched in place", {"duke3d.exe": patched(good), "DUKE3D.BAK": good}),
+            "changed on disk since": ({"DUKE3D.EXE": good}, "drop", "Nothing is written yet",
+                                      "has changed on disk", {"DUKE3D.EXE": changed}),
+            "permission refused": ({"DUKE3D.EXE": good}, "private", "Nothing is written yet", "not allowed", {}),
+            "already patched": ({"DUKE3D.EXE": patched(good)}, "drop", "already patched", None, {}),
+            "no DUKE3D.EXE": ({"GAME.CON": b"con"}, "drop", "There is no DUKE3D.EXE in the folder GAME", None, {}),
+        }
+        for case, (files, how, verdict, said, written) in cases.items():
+            with self.subTest(case):
+                self.open_page(writable=how != "private")
+                folder = os.path.join(self.dir, "GAME")
+                os.mkdir(folder)
+                for name, data in files.items():
+                    self.write_into(folder, name, data)
+                if how == "pick":  # the picker answers with the folder a drop hands over
+                    self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
+                            " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
+                            " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
+                    self.browser.drop([folder])
+                    status = self.verdict(lambda: self.browser.click("folder"))
+                else:
+                    status = self.verdict(lambda: self.browser.drop([folder]))
+                self.assertIn(verdict, status)
+                self.assertEqual(self.js("return !document.getElementById('result').hidden &&"
+                                         " !document.getElementById('write').hidden"), said is not None, status)
+                if said:
+                    name = next(n for n in files if n.upper() == "DUKE3D.EXE")
+                    doubtful = files[name] == odd
+                    self.assertEqual(self.js("return document.getElementById('write').disabled"), doubtful)
+                    if doubtful:
+                        self.browser.click("sure")
+                    if case == "changed on disk since":
+                        self.write_into(folder, name, changed)
+                    status = self.verdict(lambda: self.browser.click("write"))
+                    self.assertIn(said, status)
+                    if self.status_kind() == "ok":
+                        self.assertEqual(self.text("sum-after"), hashlib.sha256(written[name]).hexdigest())
+                    else:  # the file as it was, and the copy still offered
+                        self.assertRegex(status, "unchanged|Nothing was written")
+                        self.assertIn("save a patched copy", self.text("drop"))
+                # Every file in the folder, by name and bytes: no swap file left.
+                self.assertEqual(sorted(os.listdir(folder)), sorted({**files, **written}))
+                for n, data in {**files, **written}.items():
+                    self.assert_same_bytes(pathlib.Path(folder, n).read_bytes(), data)
+
+    def write_into(self, folder, name, data):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 class Keyboard(Page):
     def test_tab_reaches_the_chooser_then_the_save_button_and_leaves_it(self):
         def focused():
             return self.js("return document.activeElement.id")
 
-        before = b"\xff" * REACH
+        before = image(REACH)
+        # The folder comes first where the page can patch in place.
+        chooser = ["folder", "file"] if self.browser.name == "chromium" else ["file"]
         for key in ["Enter", "Space"]:
             with self.subTest(key):
                 self.open_page()
-                self.browser.press("Tab")
-                self.assertEqual(focused(), "file")
-                self.assertIn("Choose your DUKE3D.EXE", self.text("drop"))
+                for target in chooser:
+                    self.browser.press("Tab")
+                    self.assertEqual(focused(), target)
+                self.assertIn("choose your duke3d.exe", self.text("drop").lower())
                 self.choose("DUKE3D.EXE", before)
                 # Back from the file dialog, the focus is on the chooser again.
                 self.js("document.getElementById('file').focus()")
                 self.browser.press("Tab")
                 self.assertEqual(focused(), "save")
-                # Both targets big enough for a finger, as this engine lays
+                # Every target big enough for a finger, as this engine lays
                 # them out, also where the reader's text is small.
                 for font in ["16px", "12px"]:
                     self.assertGreaterEqual(self.js(
                         "document.documentElement.style.fontSize = arguments[0];"
-                        "return Math.min(...['file', 'save'].map("
-                        "  id => document.getElementById(id).getBoundingClientRect().height))", font), 44, font)
+                        "return Math.min(...arguments[1].map("
+                        "  id => document.getElementById(id).getBoundingClientRect().height))",
+                        font, chooser + ["save"]), 44, font)
                 self.save(patched(before), lambda: self.browser.press(key))
                 self.browser.press("Tab")
                 self.assertNotEqual(focused(), "save")
@@ -232,6 +325,29 @@ class Keyboard(Page):
         self.assertEqual(self.js("const s = document.getElementById('status');"
                                  "return [s.getAttribute('role'), s.getAttribute('aria-live')]"),
                          ["status", "polite"])
+
+    def test_a_narrow_screen_with_large_text_scrolls_only_down(self):
+        # 320 pixels wide, the text at 200 %: every state fits the width,
+        # and the checkbox stays a target for a finger.
+        states = {
+            "nothing chosen": lambda: None,
+            "a doubtful file": lambda: self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH)),
+        }
+        for state, reach in states.items():
+            with self.subTest(state):
+                self.open_page()
+                self.js("document.documentElement.style.width = '320px';"
+                        "document.documentElement.style.fontSize = '32px'")
+                reach()
+                self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
+        self.assertGreaterEqual(self.js("return document.querySelector('.sure').getBoundingClientRect().height"), 44)
+        # On a phone-sized screen, the verdict and its button are brought into view.
+        self.browser.resize(360, 740)
+        self.addCleanup(self.browser.resize, 1280, 900)
+        self.open_page()
+        self.choose("DUKE3D.EXE", image(REACH))
+        self.assertLessEqual(self.js("return document.getElementById('save').getBoundingClientRect().bottom"),
+                             self.js("return innerHeight"))
 
 
 if __name__ == "__main__":
