@@ -222,72 +222,59 @@ class InPlace(Page):
         if self.browser.name != "chromium":
             self.assertFalse(self.js("return document.getElementById('folder').offsetParent !== null"))
             return
-        good, rng = image(REACH + 100), random.Random(3)
-        odd = rng.randbytes(REACH)
-        changed = image(REACH + 101)
+        good, odd, changed = image(REACH + 100), random.Random(3).randbytes(REACH), image(REACH + 101)
+        ready = "Nothing is written yet"
         cases = {
-            # case: (the folder's files, how it is opened, what the verdict says,
-            #        then what the status says after the button (None: no button),
-            #        the files written or changed by then)
-            "patched in place": ({"DUKE3D.EXE": good, "GAME.CON": b"con"}, "drop", "Nothing is written yet",
-                                 "is patched in place", {"DUKE3D.EXE": patched(good), "DUKE3D.BAK": good}),
-            "chosen with the picker": ({"DUKE3D.EXE": good}, "pick", "Nothing is written yet",
-                                       "kept beside it as DUKE3D.BAK.", {"DUKE3D.EXE": patched(good), "DUKE3D.BAK": good}),
-            "another DUKE3D.BAK kept": ({"DUKE3D.EXE": good, "DUKE3D.BAK": b"older"}, "drop", "Nothing is written yet",
-                                        "DUKE3D-2.BAK", {"DUKE3D.EXE": patched(good), "DUKE3D-2.BAK": good}),
-            "the backup already there": ({"DUKE3D.EXE": good, "DUKE3D.BAK": good}, "drop", "Nothing is written yet",
-                                         "already kept", {"DUKE3D.EXE": patched(good)}),
-            "a doubtful file, confirmed": ({"DUKE3D.EXE": odd}, "drop", "other than text",
-                                           "is patched in place", {"DUKE3D.EXE": patched(odd), "DUKE3D.BAK": odd}),
-            "the name in lower case": ({"duke3d.exe": good}, "pick", "called duke3d.exe",
-                                       "is patched in place", {"duke3d.exe": patched(good), "DUKE3D.BAK": good}),
-            "changed on disk since": ({"DUKE3D.EXE": good}, "drop", "Nothing is written yet",
-                                      "has changed on disk", {"DUKE3D.EXE": changed}),
-            "permission refused": ({"DUKE3D.EXE": good}, "private", "Nothing is written yet", "not allowed", {}),
-            "already patched": ({"DUKE3D.EXE": patched(good)}, "drop", "already patched", None, {}),
-            "no DUKE3D.EXE": ({"GAME.CON": b"con"}, "drop", "There is no DUKE3D.EXE in the folder GAME", None, {}),
+            # case: (the folder's files, how it is opened, what the verdict says, then what
+            #        the status says after the button (None: no button), the backup it wrote)
+            "patched in place": ({"DUKE3D.EXE": good, "GAME.CON": b"con"}, "drop", ready, "in place", "DUKE3D.BAK"),
+            "chosen with the picker": ({"DUKE3D.EXE": good}, "pick", ready, "as DUKE3D.BAK.", "DUKE3D.BAK"),
+            "another DUKE3D.BAK kept": ({"DUKE3D.EXE": good, "DUKE3D.BAK": b"old"}, "drop", ready, "DUKE3D-2.BAK",
+                                        "DUKE3D-2.BAK"),
+            "the backup already there": ({"DUKE3D.EXE": good, "DUKE3D.BAK": good}, "drop", ready, "already kept", None),
+            "a doubtful file, confirmed": ({"DUKE3D.EXE": odd}, "drop", "other than text", "in place", "DUKE3D.BAK"),
+            "the name in lower case": ({"duke3d.exe": good}, "pick", "called duke3d.exe", "in place", "DUKE3D.BAK"),
+            "changed on disk since": ({"DUKE3D.EXE": good}, "drop", ready, "has changed on disk", None),
+            "permission refused": ({"DUKE3D.EXE": good}, "private", ready, "not allowed", None),
+            "already patched": ({"DUKE3D.EXE": patched(good)}, "drop", "already patched", None, None),
+            "no DUKE3D.EXE": ({"GAME.CON": b"con"}, "drop", "There is no DUKE3D.EXE in the folder GAME", None, None),
         }
-        for case, (files, how, verdict, said, written) in cases.items():
+        for case, (files, how, verdict, said, backup) in cases.items():
             with self.subTest(case):
                 self.open_page(writable=how != "private")
-                folder = os.path.join(self.dir, "GAME")
-                os.mkdir(folder)
+                folder = pathlib.Path(self.dir, "GAME")
+                folder.mkdir()
                 for name, data in files.items():
-                    self.write_into(folder, name, data)
+                    (folder / name).write_bytes(data)
                 if how == "pick":  # the picker answers with the folder a drop hands over
                     self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
                             " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
                             " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
-                    self.browser.drop([folder])
-                    status = self.verdict(lambda: self.browser.click("folder"))
-                else:
-                    status = self.verdict(lambda: self.browser.drop([folder]))
-                self.assertIn(verdict, status)
+                    self.browser.drop([str(folder)])
+                self.assertIn(verdict, self.verdict(lambda: self.browser.click("folder") if how == "pick"
+                                                    else self.browser.drop([str(folder)])))
                 self.assertEqual(self.js("return !document.getElementById('result').hidden &&"
-                                         " !document.getElementById('write').hidden"), said is not None, status)
+                                         " !document.getElementById('write').hidden"), said is not None)
+                want = dict(files)
                 if said:
                     name = next(n for n in files if n.upper() == "DUKE3D.EXE")
-                    doubtful = files[name] == odd
-                    self.assertEqual(self.js("return document.getElementById('write').disabled"), doubtful)
-                    if doubtful:
+                    self.assertEqual(self.js("return document.getElementById('write').disabled"), files[name] == odd)
+                    if files[name] == odd:
                         self.browser.click("sure")
                     if case == "changed on disk since":
-                        self.write_into(folder, name, changed)
-                    status = self.verdict(lambda: self.browser.click("write"))
-                    self.assertIn(said, status)
+                        want[name] = changed
+                        (folder / name).write_bytes(changed)
+                    self.assertIn(said, self.verdict(lambda: self.browser.click("write")))
                     if self.status_kind() == "ok":
-                        self.assertEqual(self.text("sum-after"), hashlib.sha256(written[name]).hexdigest())
+                        want.update({name: patched(files[name]), **({backup: files[name]} if backup else {})})
+                        self.assertEqual(self.text("sum-after"), hashlib.sha256(want[name]).hexdigest())
                     else:  # the file as it was, and the copy still offered
-                        self.assertRegex(status, "unchanged|Nothing was written")
+                        self.assertRegex(self.text("status"), "unchanged|Nothing was written")
                         self.assertIn("save a patched copy", self.text("drop"))
                 # Every file in the folder, by name and bytes: no swap file left.
-                self.assertEqual(sorted(os.listdir(folder)), sorted({**files, **written}))
-                for n, data in {**files, **written}.items():
-                    self.assert_same_bytes(pathlib.Path(folder, n).read_bytes(), data)
-
-    def write_into(self, folder, name, data):
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
+                self.assertEqual(sorted(f.name for f in folder.iterdir()), sorted(want))
+                for name, data in want.items():
+                    self.assert_same_bytes((folder / name).read_bytes(), data)
 
 
 class Keyboard(Page):
@@ -327,25 +314,17 @@ class Keyboard(Page):
                          ["status", "polite"])
 
     def test_a_narrow_screen_with_large_text_scrolls_only_down(self):
-        # 320 pixels wide, the text at 200 %: every state fits the width,
-        # and the checkbox stays a target for a finger.
-        states = {
-            "nothing chosen": lambda: None,
-            "a doubtful file": lambda: self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH)),
-        }
-        for state, reach in states.items():
-            with self.subTest(state):
-                self.open_page()
-                self.js("document.documentElement.style.width = '320px';"
-                        "document.documentElement.style.fontSize = '32px'")
-                reach()
-                self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
+        # 320 pixels wide, the text at 200 %: a verdict with every part of
+        # the page fits the width, and the checkbox stays a finger's target.
+        self.js("document.documentElement.style.width = '320px'; document.documentElement.style.fontSize = '32px'")
+        self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
+        self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
         self.assertGreaterEqual(self.js("return document.querySelector('.sure').getBoundingClientRect().height"), 44)
         # On a phone-sized screen, the verdict and its button are brought into view.
         self.browser.resize(360, 740)
         self.addCleanup(self.browser.resize, 1280, 900)
         self.open_page()
-        self.choose("DUKE3D.EXE", image(REACH))
+        self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
         self.assertLessEqual(self.js("return document.getElementById('save').getBoundingClientRect().bottom"),
                              self.js("return innerHeight"))
 
