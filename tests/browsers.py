@@ -284,6 +284,14 @@ class Page(SameBytes, unittest.TestCase):
             f.truncate(size) if data is None else f.write(data)
         return path
 
+    def folder(self, files):
+        """A new folder GAME holding files, {name: bytes}."""
+        path = pathlib.Path(tempfile.mkdtemp(dir=self.dir), "GAME")
+        path.mkdir()
+        for name, data in files.items():
+            (path / name).write_bytes(data)
+        return path
+
     def choose(self, name, data=None, size=None):
         """Chooses a new file (see write) and waits for the verdict."""
         return self.choose_path(self.write(name, data, size))

@@ -8,7 +8,6 @@ wide with the text at 200 %. WebKit's window is never narrower than 447: there
 the page is laid out that wide instead.
 """
 import os
-import pathlib
 import random
 import sys
 import unittest
@@ -34,11 +33,11 @@ class Shots(browsers.Page):
         }
         if self.browser.name == "chromium":  # where the page patches in place
             states.update({
-                "folder-verdict": lambda: self.folder({"DUKE3D.EXE": full}),
-                "folder-done": lambda: self.folder({"DUKE3D.EXE": full}, "write"),
-                "folder-doubtful": lambda: self.folder({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
-                "folder-without-it": lambda: self.folder({"GAME.CON": b"con"}),
-                "folder-refused": lambda: self.folder({"DUKE3D.EXE": full}, "write", writable=False),
+                "folder-verdict": lambda: self.in_place({"DUKE3D.EXE": full}),
+                "folder-done": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),
+                "folder-doubtful": lambda: self.in_place({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
+                "folder-without-it": lambda: self.in_place({"GAME.CON": b"con"}),
+                "folder-refused": lambda: self.in_place({"DUKE3D.EXE": full}, "write", writable=False),
             })
         # width: the text's size
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
@@ -53,15 +52,12 @@ class Shots(browsers.Page):
                 self.browser.screenshot(path)
                 print(path)
 
-    def folder(self, files, press=None, writable=True):
-        """A folder GAME of these files dropped on the page; then a button pressed."""
+    def in_place(self, files, press=None, writable=True):
+        """A folder of these files dropped on the page; then a button pressed."""
         if not writable:
             self.open_page()
-        folder = os.path.join(self.dir, "GAME")
-        os.makedirs(folder)
-        for name, data in files.items():
-            pathlib.Path(folder, name).write_bytes(data)
-        self.verdict(lambda: self.browser.drop([folder]))
+        folder = self.folder(files)
+        self.verdict(lambda: self.browser.drop([str(folder)]))
         if press:
             self.verdict(lambda: self.browser.click(press))
 

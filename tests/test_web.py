@@ -9,7 +9,6 @@ the reason, when the engine is missing.
 """
 import hashlib
 import os
-import pathlib
 import random
 import sys
 
@@ -242,10 +241,7 @@ class InPlace(Page):
         for case, (files, how, verdict, said, backup) in cases.items():
             with self.subTest(case):
                 self.open_page(writable=how != "private")
-                folder = pathlib.Path(self.dir, "GAME")
-                folder.mkdir()
-                for name, data in files.items():
-                    (folder / name).write_bytes(data)
+                folder = self.folder(files)
                 if how == "pick":  # the picker answers with the folder a drop hands over
                     self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
                             " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
