@@ -37,25 +37,25 @@ class Shots(browsers.Page):
                 "folder-done": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),
                 "folder-doubtful": lambda: self.in_place({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
                 "folder-without-it": lambda: self.in_place({"GAME.CON": b"con"}),
-                "folder-refused": lambda: self.in_place({"DUKE3D.EXE": full}, "write", writable=False),
+                "folder-refused": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),  # a private window
             })
         # width: the text's size
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
             for state, reach in states.items():
                 self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
-                self.open_page(writable=True)
+                self.open_page(writable=state != "folder-refused")
                 if self.browser.name == "webkit" and width < 1280:
                     self.js(f"document.documentElement.style.width = '{width}px'")
                 self.js(f"document.documentElement.style.fontSize = '{font}'")
                 reach()
+                # Shot once the browser has drawn a frame of the page as it is now.
+                self.js("return new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))")
                 path = os.path.join(FOLDER, f"{self.browser.name}-{state}-{width}.png")
                 self.browser.screenshot(path)
                 print(path)
 
-    def in_place(self, files, press=None, writable=True):
+    def in_place(self, files, press=None):
         """A folder of these files dropped on the page; then a button pressed."""
-        if not writable:
-            self.open_page()
         folder = self.folder(files)
         self.verdict(lambda: self.browser.drop([str(folder)]))
         if press:
