@@ -119,10 +119,11 @@ class Noting(http.server.BaseHTTPRequestHandler):
 class Puppeteer:
     """Chromium or Firefox, through puppeteer.mjs: a method is a command there."""
 
-    def __init__(self, home, no_webassembly=False):
+    def __init__(self, home, no_webassembly=False, languages=None):
         self.downloads = os.path.join(home, "downloads")
         os.makedirs(self.downloads)
         args = [self.BROWSER, shutil.which(self.EXECUTABLE), self.downloads] + ["no-webassembly"] * no_webassembly
+        args += [f"lang={','.join(languages)}"] if languages else []
         self.node = subprocess.Popen(["node", os.path.join(HERE, "puppeteer.mjs"), *args], text=True,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=dict(os.environ, HOME=home))
         self.version = self.call("version")
@@ -161,7 +162,7 @@ class WebKit:
     name = "webkit"
     drop = in_page_drop
 
-    def __init__(self, home, no_webassembly=False):
+    def __init__(self, home, no_webassembly=False, languages=None):
         # MiniBrowser saves into the user's download folder: one of our own.
         self.downloads, config = os.path.join(home, "downloads"), os.path.join(home, ".config")
         os.makedirs(self.downloads)
@@ -171,7 +172,15 @@ class WebKit:
         # No WebDriver log to read requests from: every request goes through
         # a listener of ours instead, and none is expected.
         self.proxy = Recorder(os.devnull)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=config, LANG="C.UTF-8", LC_ALL="", LANGUAGE="")
+        if languages:  # its one language is the C library's locale's, built here
+            locale = languages[0].replace("-", "_")
+            if not shutil.which("localedef") or not os.path.exists(f"/usr/share/i18n/locales/{locale}"):
+                raise unittest.SkipTest(f"webkit: cannot build the locale {locale}: no localedef or no locales")
+            env.update(LANG=locale + ".UTF-8", LOCPATH=os.path.join(home, "locales"))
+            os.makedirs(env["LOCPATH"])
+            subprocess.run(["localedef", "-i", locale, "-f", "UTF-8", os.path.join(env["LOCPATH"], env["LANG"])],
+                           check=True, stdout=subprocess.DEVNULL)
         if no_webassembly:
             env["JSC_useWasm"] = "0"
         options = webdriver.WebKitGTKOptions()
@@ -231,6 +240,7 @@ class Page(SameBytes, unittest.TestCase):
     """One engine (a browser for each class) and a fresh page for each case."""
     engine = page = None  # which, and patcher.html: see use()
     NO_WEBASSEMBLY = False
+    LANGUAGES = None  # the reader's languages, set in the engine; None: its own
 
     @classmethod
     def use(cls, engine, page):
@@ -241,12 +251,12 @@ class Page(SameBytes, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix=f"patcher-{cls.engine}-")
-        cls.browser = ENGINES[cls.engine](cls.tmp, no_webassembly=cls.NO_WEBASSEMBLY)
+        cls.addClassCleanup(shutil.rmtree, cls.tmp)
+        cls.browser = ENGINES[cls.engine](cls.tmp, no_webassembly=cls.NO_WEBASSEMBLY, languages=cls.LANGUAGES)
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.quit()
-        shutil.rmtree(cls.tmp)
 
     def setUp(self):
         self.open_page()
@@ -265,6 +275,11 @@ class Page(SameBytes, unittest.TestCase):
 
     def js(self, body, *args):
         return self.browser.run(body, *args)
+
+    def speak(self, language):
+        """Chooses a language with the page's own control."""
+        self.js("const control = document.getElementById('lang'); control.value = arguments[0];"
+                "control.dispatchEvent(new Event('change'))", language)
 
     def text(self, element_id):
         return self.js("return document.getElementById(arguments[0]).innerText", element_id).strip()

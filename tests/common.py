@@ -1,6 +1,8 @@
 """What every test script here shares: the bytes a patched file must hold,
 the check that names where two files part, and how a script runs its cases.
 """
+import json
+import pathlib
 import sys
 import unittest
 
@@ -35,6 +37,14 @@ def image(size):
     """A file that passes the page's checks: it starts as a program file
     does, and the places the patch writes to hold no control byte."""
     return (b"MZ" + b"\xff" * size)[:size]
+
+
+def messages(page):
+    """The page's texts, as its table holds them: {language: {message: text,
+    or {plural form: text}}}."""
+    html = pathlib.Path(page).read_text(encoding="utf-8")
+    start = html.index(">", html.index('<script type="application/json" id="messages">')) + 1
+    return json.loads(html[start:html.index("</script>", start)])
 
 
 class SameBytes:

@@ -1,14 +1,15 @@
 // Drives Chromium or Firefox for tests/browsers.py: one JSON command a line
 // on stdin, one JSON answer a line on stdout.
 //
-// Usage: node puppeteer.mjs chrome|firefox EXECUTABLE DOWNLOADS [no-webassembly]
+// Usage: node puppeteer.mjs chrome|firefox EXECUTABLE DOWNLOADS [no-webassembly] [lang=TAG,TAG...]
 import fs from 'node:fs';
 import path from 'node:path';
 import { createInterface } from 'node:readline';
 import puppeteer from 'puppeteer-core';
 
-const [engine, executablePath, downloadPath, flag] = process.argv.slice(2);
-const noWasm = flag === 'no-webassembly';  // as in browsers whose hardened modes switch it off
+const [engine, executablePath, downloadPath, ...flags] = process.argv.slice(2);
+const noWasm = flags.includes('no-webassembly');  // as in browsers whose hardened modes switch it off
+const languages = flags.find(f => f.startsWith('lang='))?.slice(5);  // the reader's, in order
 // Chromium's own profile lets pages write to the folders they are given
 // without asking; its private windows ask, and no one answers: refused.
 const userDataDir = path.join(downloadPath, '..', 'profile');
@@ -18,11 +19,13 @@ fs.writeFileSync(path.join(userDataDir, 'Default', 'Preferences'),
 const browser = await puppeteer.launch({
   browser: engine, executablePath, headless: true, userDataDir: engine === 'chrome' ? userDataDir : undefined,
   args: engine === 'chrome' ? ['--no-sandbox', '--disable-gpu', '--disable-quic', '--deny-permission-prompts',
-                               ...(noWasm ? ['--js-flags=--jitless'] : [])] : [],
+                               ...(noWasm ? ['--js-flags=--jitless'] : []),
+                               ...(languages ? ['--accept-lang=' + languages] : [])] : [],
   extraPrefsFirefox: {
     // Its downloads panel would take the keyboard from the page after each save.
     'browser.download.alwaysOpenPanel': false,
     ...(noWasm ? { 'javascript.options.wasm': false } : {}),
+    ...(languages ? { 'intl.accept_languages': languages } : {}),
   },
 });
 let context = null, page = null, requests = [], errors = [], viewport = { width: 1280, height: 900 };

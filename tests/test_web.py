@@ -14,7 +14,7 @@ import sys
 
 import browsers
 from browsers import Page
-from common import EXPECTED, LIMIT, REACH, image, main, patched
+from common import EXPECTED, LIMIT, REACH, image, main, messages, patched
 
 
 class Patch(Page):
@@ -196,6 +196,10 @@ class Offline(Page):
             with self.subTest(case):
                 self.open_page(url)
                 self.assertRegex(self.js("return document.body.innerText"), r"\bpatcher \d+\.\d+\.\d+,")
+                # In English where the browser's language is not the page's: in
+                # WebKit, the C library's locale, named C here, which is no tag.
+                self.assertEqual(self.js("return [document.documentElement.lang, navigator.languages[0]]"),
+                                 ["en", "C" if self.browser.name == "webkit" else "en-US"])
                 if lacks:
                     self.js(lacks)
                 before = image(REACH + 1)
@@ -273,14 +277,42 @@ class InPlace(Page):
                     self.assert_same_bytes((folder / name).read_bytes(), data)
 
 
+class Language(Page):
+    """The page in the reader's language, set in the browser, and in
+    others chosen on the page while a verdict is on screen."""
+    LANGUAGES = ["de-DE", "de"]
+
+    def test_the_page_speaks_the_readers_language_then_the_one_chosen(self):
+        say = messages(self.page)
+
+        def shown():
+            return self.js("return [document.documentElement.lang, location.hash, document.title]")
+        self.assertEqual(self.js("return navigator.languages[0]"), "de-DE")
+        self.assertEqual(shown(), ["de", "", say["de"]["title"]])
+        self.assertIn(self.text("status"), [say["de"]["nothingYet"], say["de"]["nothingYetFolder"]])
+        self.assertEqual(self.choose("DUKE3D.EXE", image(REACH + 1)), say["de"]["copyReady"].format(name="DUKE3D.EXE"))
+        self.assertEqual(self.text("chosen"), "Gewählt: DUKE3D.EXE (1.136.663 Bytes)")
+        for language, chosen in [("pl", "Wybrano: DUKE3D.EXE (1 136 663 bajty)"),
+                                 ("ru", "Выбран: DUKE3D.EXE (1 136 663 байта)")]:
+            with self.subTest(language):
+                self.speak(language)
+                self.assertEqual(shown(), [language, "#lang=" + language, say[language]["title"]])
+                self.assertEqual(self.text("status"), say[language]["copyReady"].format(name="DUKE3D.EXE"))
+                self.assertEqual(self.text("chosen").replace("\u00a0", " "), chosen)
+                self.assertTrue(self.offered())
+        # The address keeps the choice, over the browser's language.
+        self.open_page(f"file://{self.page}#lang=pl")
+        self.assertEqual(shown(), ["pl", "#lang=pl", say["pl"]["title"]])
+
+
 class Keyboard(Page):
     def test_tab_reaches_the_chooser_then_the_save_button_and_leaves_it(self):
         def focused():
             return self.js("return document.activeElement.id")
 
         before = image(REACH)
-        # The folder comes first where the page can patch in place.
-        chooser = ["folder", "file"] if self.browser.name == "chromium" else ["file"]
+        # The language first; the folder before the file where the page can patch in place.
+        chooser = ["lang", "folder", "file"] if self.browser.name == "chromium" else ["lang", "file"]
         for key in ["Enter", "Space"]:
             with self.subTest(key):
                 self.open_page()
@@ -311,11 +343,16 @@ class Keyboard(Page):
 
     def test_a_narrow_screen_with_large_text_scrolls_only_down(self):
         # 320 pixels wide, the text at 200 %: a verdict with every part of
-        # the page fits the width, and the checkbox stays a finger's target.
+        # the page fits the width in every language, and the checkbox and the
+        # language's control stay a finger's target.
         self.js("document.documentElement.style.width = '320px'; document.documentElement.style.fontSize = '32px'")
         self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
-        self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
-        self.assertGreaterEqual(self.js("return document.querySelector('.sure').getBoundingClientRect().height"), 44)
+        for language in messages(self.page):
+            with self.subTest(language):
+                self.speak(language)
+                self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
+                self.assertGreaterEqual(self.js("return Math.min(...['.sure', '#lang'].map("
+                                                "  s => document.querySelector(s).getBoundingClientRect().height))"), 44)
         # On a phone-sized screen, the verdict and its button are brought into view.
         self.browser.resize(360, 740)
         self.addCleanup(self.browser.resize, 1280, 900)
