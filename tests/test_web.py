@@ -300,6 +300,10 @@ class Language(Page):
                 self.assertEqual(self.text("status"), say[language]["copyReady"].format(name="DUKE3D.EXE"))
                 self.assertEqual(self.text("chosen").replace("\u00a0", " "), chosen)
                 self.assertTrue(self.offered())
+        # A message a table lacks is shown in English.
+        self.js("delete messages.ru.copyReady")
+        self.speak("ru")
+        self.assertEqual(self.text("status"), say["en"]["copyReady"].format(name="DUKE3D.EXE"))
         # The address keeps the choice, over the browser's language.
         self.open_page(f"file://{self.page}#lang=pl")
         self.assertEqual(shown(), ["pl", "#lang=pl", say["pl"]["title"]])
