@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Screenshots of every state of patcher.html, for a person to look at.
 
-Usage: screenshots.py ENGINE PATCHER.HTML FOLDER   (webkit under xvfb-run)
+Usage: screenshots.py ENGINE PATCHER.HTML FOLDER [LANGUAGE]   (webkit under xvfb-run)
 
-Writes ENGINE-STATE-WIDTH.png for each state, 1280 and 360 pixels wide, and 320
-wide with the text at 200 %. WebKit's window is never narrower than 447: there
-the page is laid out that wide instead.
+Writes ENGINE-LANGUAGE-STATE-WIDTH.png for each state, 1280 and 360 pixels
+wide, and 320 wide with the text at 200 %, in the language named (as in the
+page's address, #lang=de) or else English. WebKit's window is never
+narrower than 447: there the page is laid out that wide instead.
 """
 import os
 import random
@@ -43,14 +44,14 @@ class Shots(browsers.Page):
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
             for state, reach in states.items():
                 self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
-                self.open_page(writable=state != "folder-refused")
+                self.open_page(f"file://{self.page}#lang={LANGUAGE}", writable=state != "folder-refused")
                 if self.browser.name == "webkit" and width < 1280:
                     self.js(f"document.documentElement.style.width = '{width}px'")
                 self.js(f"document.documentElement.style.fontSize = '{font}'")
                 reach()
                 # Shot once the browser has drawn a frame of the page as it is now.
                 self.js("return new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))")
-                path = os.path.join(FOLDER, f"{self.browser.name}-{state}-{width}.png")
+                path = os.path.join(FOLDER, f"{self.browser.name}-{LANGUAGE}-{state}-{width}.png")
                 self.browser.screenshot(path)
                 print(path)
 
@@ -63,9 +64,9 @@ class Shots(browsers.Page):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
-    FOLDER = sys.argv[3]
+    FOLDER, LANGUAGE = sys.argv[3], (sys.argv[4:] or ["en"])[0]
     if why := Shots.use(*sys.argv[1:3]):
         sys.exit(f"screenshots.py: cannot start {why}")
     os.makedirs(FOLDER, exist_ok=True)
