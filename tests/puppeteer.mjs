@@ -9,7 +9,8 @@ import puppeteer from 'puppeteer-core';
 
 const [engine, executablePath, downloadPath, ...flags] = process.argv.slice(2);
 const noWasm = flags.includes('no-webassembly');  // as in browsers whose hardened modes switch it off
-const languages = flags.find(f => f.startsWith('lang='))?.slice(5);  // the reader's, in order
+// The reader's languages, in order: English unless told, whatever the machine's locale.
+const languages = flags.find(f => f.startsWith('lang='))?.slice(5) || 'en-US';
 // Chromium's own profile lets pages write to the folders they are given
 // without asking; its private windows ask, and no one answers: refused.
 const userDataDir = path.join(downloadPath, '..', 'profile');
@@ -20,12 +21,12 @@ const browser = await puppeteer.launch({
   browser: engine, executablePath, headless: true, userDataDir: engine === 'chrome' ? userDataDir : undefined,
   args: engine === 'chrome' ? ['--no-sandbox', '--disable-gpu', '--disable-quic', '--deny-permission-prompts',
                                ...(noWasm ? ['--js-flags=--jitless'] : []),
-                               ...(languages ? ['--accept-lang=' + languages] : [])] : [],
+                               '--accept-lang=' + languages] : [],
   extraPrefsFirefox: {
     // Its downloads panel would take the keyboard from the page after each save.
     'browser.download.alwaysOpenPanel': false,
     ...(noWasm ? { 'javascript.options.wasm': false } : {}),
-    ...(languages ? { 'intl.accept_languages': languages } : {}),
+    'intl.accept_languages': languages,
   },
 });
 let context = null, page = null, requests = [], errors = [], viewport = { width: 1280, height: 900 };
