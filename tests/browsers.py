@@ -11,6 +11,7 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
@@ -148,6 +149,12 @@ class Puppeteer:
         finally:
             self.node.wait(30)
 
+    def kill(self):
+        """Ends the browser at once, as a crash or a power cut would, and its driver."""
+        os.killpg(self.call("pid"), signal.SIGKILL)
+        self.node.kill()
+        self.node.communicate(timeout=30)
+
 
 class Chromium(Puppeteer):
     name, BROWSER, EXECUTABLE = "chromium", "chrome", "chromium"
@@ -272,6 +279,23 @@ class Page(SameBytes, unittest.TestCase):
                 "URL.createObjectURL = b => { window.__types.push(b.type); return make.call(URL, b); };"
                 "const work = patch; window.__started = window.__settled = 0;"
                 "patch = (...args) => { __started++; return work(...args).finally(() => __settled++); };")
+
+    def hold(self, method, nth=1, after=False):
+        """Holds the page at its nth call of method ('Class.name', of a
+        prototype), before the call or after it, until released; held()
+        waits until the page is there."""
+        self.js("""const [path, nth, after] = arguments, [owner, name] = path.split('.');
+            const proto = window[owner].prototype, real = proto[name];
+            let calls = 0, go; const gate = new Promise(r => go = r);
+            window.__held = false; window.__release = go;
+            proto[name] = async function (...args) {
+              if (++calls !== nth) return real.apply(this, args);
+              proto[name] = real;
+              if (!after) { __held = true; await gate; return real.apply(this, args); }
+              const result = await real.apply(this, args);
+              __held = true; await gate; return result;
+            };""", method, nth, after)
+        return lambda: self.wait(lambda: self.js("return __held"), f"the page at {method}")
 
     def js(self, body, *args):
         return self.browser.run(body, *args)

@@ -33,10 +33,21 @@ def patched(before, records=EXPECTED):
     return bytes(image)
 
 
+def old(i):
+    """What the real file holds in place i, as the page shows it: a name
+    padded with zero bytes to the length the patch writes there."""
+    return f"NAME {i + 1}" + "\\0" * (len(EXPECTED[i][1]) + len(TERMINATOR) - 6)
+
+
 def image(size):
-    """A file that passes the page's checks: it starts as a program file
-    does, and the places the patch writes to hold no control byte."""
-    return (b"MZ" + b"\xff" * size)[:size]
+    """A file that looks like the real one where the page checks it: it
+    starts as a program file does, each place the patch writes to holds a
+    name padded with zero bytes, and every other byte is 0xFF."""
+    data = bytearray((b"MZ" + b"\xff" * size)[:size])
+    for i, (offset, text) in enumerate(EXPECTED):
+        name = b"NAME %d" % (i + 1)
+        data[offset:offset + len(text) + len(TERMINATOR)] = name + bytes(len(text) + len(TERMINATOR) - len(name))
+    return bytes(data[:size])
 
 
 def messages(page):
@@ -71,4 +82,5 @@ def main(module, argv):
     result = unittest.main(module=module, argv=[sys.argv[0], *argv], verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
-    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+    whole = {test.id() for test, _ in result.skipped if not isinstance(test, unittest.case._SubTest)}
+    sys.exit(77 if result.testsRun and len(whole) == result.testsRun else 0)

@@ -69,6 +69,7 @@ const commands = {
   resize: (width, height) => page.setViewport(viewport = { width, height }),
   async screenshot(path) { await page.screenshot({ path, fullPage: true }); },
   version: () => browser.version(),
+  pid: () => browser.process().pid,  // its processes' group, for a test that kills them
   quit: () => browser.close(),
 };
 

@@ -9,42 +9,46 @@ the reason, when the engine is missing.
 """
 import hashlib
 import os
+import pathlib
 import random
+import subprocess
 import sys
+import tempfile
 
 import browsers
 from browsers import Page
-from common import EXPECTED, LIMIT, REACH, image, main, messages, patched
+from common import EXPECTED, LIMIT, REACH, image, main, messages, old, patched
 
 
 class Patch(Page):
     def test_the_saved_file_is_the_patched_image(self):
         rng = random.Random(7)
-        ff = "\\xFF"
         lengths = [len(t) + 3 for _, t in EXPECTED]
         cut = 0x1157AA + 6  # ends 6 bytes into record 3
         bell = bytearray(image(REACH + 1))
         bell[0x1157AA + 3] = 0x07  # one control byte, in record 3 only
-        text = [ff * n for n in lengths]
+        text = [old(i) for i in range(len(EXPECTED))]
+        # One page for them all, each case a new choice after the last: a
+        # doubtful file's box starts unticked whatever the one before had.
         cases = {
             # name: (chosen name, bytes, Before column or None to skip it,
             #        the checks the page says failed)
             "a program, 2 MiB": ("DUKE3D.EXE", image(2 << 20), text, []),
+            "starts MX": ("DUKE3D.EXE", b"MX" + image(REACH + 1)[2:], text, ["MZ"]),
             "random, past the reach": ("DUKE3D.EXE", rng.randbytes(REACH + 3000), None, ["MZ", "other than text"]),
             "one place not text": ("DUKE3D.EXE", bytes(bell),
-                                   text[:2] + [ff * 3 + "\\x07" + ff * 12 + " (not text)"] + text[3:], ["other than text"]),
-            "not a program": ("DUKE3D.EXE", b"\xff" * (REACH + 1), text, ["MZ"]),
+                                   text[:2] + ["NAM\\x07" + text[2][4:] + " (not text)"] + text[3:], ["other than text"]),
+            "not a program": ("DUKE3D.EXE", b"\xff\xff" + image(REACH + 1)[2:], text, ["MZ"]),
             "empty": ("DUKE3D.EXE", b"",
                       [f"(all {n} bytes past the end of the file)" for n in lengths], ["MZ", "too short"]),
             "ends inside record 3": ("DUKE3D.EXE", image(cut),
-                                     text[:2] + [ff * 6 + " (10 bytes past the end of the file)"] +
+                                     text[:2] + ["NAME 3 (10 bytes past the end of the file)"] +
                                      [f"(all {n} bytes past the end of the file)" for n in lengths[3:]], ["too short"]),
             "another name": ("duke3d-copy.exe", image(REACH + 1), None, []),
             "the name in lower case": ("duke3d.exe", image(REACH + 1), None, []),
         }
         for case, (name, before, was, doubts) in cases.items():
             with self.subTest(case):
-                self.open_page()
                 status = self.choose(name, before)
                 want = patched(before)
                 # A doubtful file is patched, but shown as a doubt, and saved
@@ -69,7 +73,7 @@ class Patch(Page):
                 if doubts:
                     self.browser.click("sure")
                 self.assertEqual(self.save(want), name)
-                self.assertEqual(self.js("return window.__types"), ["application/octet-stream"])
+        self.assertEqual(set(self.js("return window.__types")), {"application/octet-stream"})
 
 
 class Repeat(Page):
@@ -219,62 +223,234 @@ class Offline(Page):
 
 class InPlace(Page):
     """The game's folder, patched where it is in a browser that may write
-    there (Chromium); in the others only the copy is offered."""
+    there (Chromium), on real folders, with the faults a player's machine
+    brings; in the others only the copy is offered."""
+    GOOD = image(REACH + 100)
+    EXE, BAK = "DUKE3D.EXE", "DUKE3D.BAK"
+    READY = "Nothing is written yet"
 
-    def test_the_folder_is_patched_in_place_with_a_backup_beside_it(self):
+    def setUp(self):
+        super().setUp()
         if self.browser.name != "chromium":
             self.assertFalse(self.js("return document.getElementById('folder').offsetParent !== null"))
-            return
-        good, odd, changed = image(REACH + 100), random.Random(3).randbytes(REACH), image(REACH + 101)
-        ready = "Nothing is written yet"
+            self.skipTest(f"{self.browser.name} offers only the copy")
+
+    def root(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root: mounts and the immutable flag")
+
+    def run_(self, cmd):
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+
+    def mount(self, folder, *how):
+        """Mounts over folder (its files kept), undone after the case."""
+        self.root()
+        files = {f.name: f.read_bytes() for f in folder.iterdir()}
+        self.run_(["mount", *how, str(folder)])
+        self.addCleanup(self.run_, ["umount", str(folder)])
+        for name, data in files.items():
+            (folder / name).write_bytes(data)
+
+    def tmpfs(self, kib):
+        return lambda folder: self.mount(folder, "-t", "tmpfs", "-o", f"size={kib}k", "tmpfs")
+
+    def read_only(self, folder):
+        self.mount(folder, "--bind", str(folder))
+        self.run_(["mount", "-o", "remount,bind,ro", str(folder)])
+
+    def immutable(self, folder):
+        self.root()
+        self.run_(["chattr", "+i", str(folder)])
+        self.addCleanup(self.run_, ["chattr", "-i", str(folder)])
+
+    def open_folder(self, files, setup=None, how="drop"):
+        """A folder GAME of these files, set up, then opened on a fresh page
+        (how: drop, pick, or private: in a window that may not write);
+        returns it and the verdict."""
+        self.open_page(writable=how != "private")
+        folder = self.folder(files)
+        if setup:
+            setup(folder)
+        if how == "pick":  # the picker answers with the folder a drop hands over
+            self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
+                    " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
+                    " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
+            self.browser.drop([str(folder)])
+        return folder, self.verdict(lambda: self.browser.click("folder") if how == "pick"
+                                    else self.browser.drop([str(folder)]))
+
+    def press(self, hold=None, act=None):
+        """Presses the write button; with hold, (method, nth, after), holds
+        the page there while act runs. Returns the status."""
+        if not hold:
+            return self.verdict(lambda: self.browser.click("write"))
+        held = self.hold(*hold)
+        self.browser.click("write")
+        held()
+        act()
+        return self.verdict(lambda: self.js("__release()"))
+
+    def button(self):
+        """The write button: (label, shown, enabled)."""
+        return self.js("const b = document.getElementById('write');"
+                       "return [b.innerText, !b.hidden && !document.getElementById('result').hidden, !b.disabled]")
+
+    def assert_folder(self, folder, want):
+        """Every file in the folder, by name and bytes (None: a folder): no leftover."""
+        self.assertEqual(sorted(f.name for f in folder.iterdir()), sorted(want))
+        for name, data in want.items():
+            if data is not None:
+                self.assert_same_bytes((folder / name).read_bytes(), data)
+        return {}
+
+    def test_the_folder_is_patched_in_place_whatever_happens_to_it(self):
+        good, odd, other = self.GOOD, random.Random(3).randbytes(REACH), image(REACH + 101)
+        EXE, BAK, READY = self.EXE, self.BAK, self.READY
+        done = ["Done: DUKE3D.EXE in the folder GAME is patched in place."]
+        kept = "Your original is kept beside it as DUKE3D.BAK."
+        unchanged = ["DUKE3D.EXE on disk is unchanged.", "Or save a patched copy"]
+        stuff = {EXE: good, "GAME.CON": b"con"}
+        exe = lambda f: os.path.join(f, EXE)  # noqa: E731
+        # The folder after the button, from its files before: patched, with the backup in bak.
+        fine = lambda bak=BAK: lambda files: {**files, EXE: patched(good), bak: good}  # noqa: E731
+        same = lambda files: files  # noqa: E731
+
+        def toggle(folder):
+            for _ in range(2):
+                self.browser.click("sure")
+                self.assertFalse(self.button()[2])
+
+        def drop_other(folder):
+            self.other = self.folder({EXE: good})
+            self.browser.drop([str(self.other)])
+            self.assertRegex(self.text("status"), "Patching DUKE3D.EXE in the folder GAME.*\n*Wait for it to finish")
+
         cases = {
-            # case: (the folder's files, how it is opened, what the verdict says, then what
-            #        the status says after the button (None: no button), the backup it wrote)
-            "patched in place": ({"DUKE3D.EXE": good, "GAME.CON": b"con"}, "drop", ready, "in place", "DUKE3D.BAK"),
-            "chosen with the picker": ({"DUKE3D.EXE": good}, "pick", ready, "as DUKE3D.BAK.", "DUKE3D.BAK"),
-            "another DUKE3D.BAK kept": ({"DUKE3D.EXE": good, "DUKE3D.BAK": b"old"}, "drop", ready, "DUKE3D-2.BAK",
-                                        "DUKE3D-2.BAK"),
-            "the backup already there": ({"DUKE3D.EXE": good, "DUKE3D.BAK": good}, "drop", ready, "already kept", None),
-            "a doubtful file, confirmed": ({"DUKE3D.EXE": odd}, "drop", "other than text", "in place", "DUKE3D.BAK"),
-            "the name in lower case": ({"duke3d.exe": good}, "pick", "called duke3d.exe", "in place", "DUKE3D.BAK"),
-            "changed on disk since": ({"DUKE3D.EXE": good}, "drop", ready, "has changed on disk", None),
-            "permission refused": ({"DUKE3D.EXE": good}, "private", ready, "not allowed", None),
-            "already patched": ({"DUKE3D.EXE": patched(good)}, "drop", "already patched", None, None),
-            "no DUKE3D.EXE": ({"GAME.CON": b"con"}, "drop", "There is no DUKE3D.EXE in the folder GAME", None, None),
+            # case: (files, setup of the folder, how it is opened, the verdict,
+            #        at the button: None, or (method, nth, after) to hold at and what to do there,
+            #        what the status says after it, the folder after it; None: no button)
+            "patched in place": (stuff, None, "drop", READY, None, done + [kept], fine()),
+            "chosen with the picker": ({EXE: good}, None, "pick", READY, None, done + [kept], fine()),
+            "another DUKE3D.BAK kept": ({EXE: good, BAK: b"old"}, None, "drop", READY, None,
+                                        ["DUKE3D.BAK holds another file", "as DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
+            "the backup already there": ({EXE: good, BAK: good}, None, "drop", READY, None,
+                                         ["already kept beside it as DUKE3D.BAK"], fine()),
+            "a doubtful file, confirmed": ({EXE: odd}, None, "drop", "other than text", None, ["in place"],
+                                           lambda f: {EXE: patched(odd), BAK: odd}),
+            "the name in lower case": ({"duke3d.exe": good}, None, "pick", "called duke3d.exe", None, ["in place"],
+                                       lambda f: {"duke3d.exe": patched(good), BAK: good}),
+            # An interrupted attempt's leftovers are removed and named; a player's files stay.
+            "leftovers of an attempt cut off": (
+                {EXE: good, BAK: b"", "DUKE3D.EXE.crswap": good[:99], "DUKE3D.BAK.part": good[:500],
+                 "DUKE3D-2.BAK.part.crswap": b"", "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"},
+                None, "drop", READY, None,
+                ["removed what an interrupted attempt had left in the folder: DUKE3D-2.BAK.part.crswap, "
+                 "DUKE3D.BAK.part, DUKE3D.EXE.crswap, DUKE3D.BAK.", kept],
+                lambda f: {EXE: patched(good), BAK: good, "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"}),
+            "a link as DUKE3D.BAK": ({EXE: good, "OLD": b"old"}, lambda f: os.symlink("OLD", f / BAK), "drop", READY,
+                                     None, ["Not used for the backup, and left as they are: DUKE3D.BAK",
+                                            "kept beside it as DUKE3D-2.BAK"],
+                                     lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: b"old"}),
+            "a folder named DUKE3D.BAK": ({EXE: good}, lambda f: (f / BAK).mkdir(), "drop", READY, None,
+                                          ["Not used for the backup", "as DUKE3D-2.BAK"],
+                                          lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: None}),
+            "changed on disk since": ({EXE: good}, None, "drop", READY,
+                                      ((), lambda f: pathlib.Path(exe(f)).write_bytes(other)),
+                                      ["has changed on disk", "Nothing was written"], lambda f: {EXE: other}),
+            # Held with the writer opened: the change is seen before its copy replaces the file.
+            "changed while it is written": ({EXE: good}, None, "drop", READY,
+                                            (("FileSystemFileHandle.createWritable", 1, True),
+                                             lambda f: pathlib.Path(exe(f)).write_bytes(other)),
+                                            ["has changed on disk", "Nothing was written"], lambda f: {EXE: other}),
+            # Held after the file was replaced: told as it is, never written over.
+            "changed just after it was written": ({EXE: good}, None, "drop", READY,
+                                                  (("FileSystemWritableFileStream.close", 2, True),
+                                                   lambda f: pathlib.Path(exe(f)).write_bytes(other)),
+                                                  ["another program changed DUKE3D.EXE", "left it as it is",
+                                                   "safe in DUKE3D.BAK"], lambda f: {EXE: other, BAK: good}),
+            "deleted after the verdict": ({EXE: good}, None, "drop", READY, ((), lambda f: os.unlink(exe(f))),
+                                          ["no longer in the folder GAME", "Nothing was written"], lambda f: {}),
+            "deleted after the backup": ({EXE: good}, None, "drop", READY,
+                                         (("FileSystemWritableFileStream.write", 2, False), lambda f: os.unlink(exe(f))),
+                                         ["no longer in the folder GAME", "safe in DUKE3D.BAK", "rename DUKE3D.BAK"],
+                                         lambda f: {BAK: good}),
+            "read-only DUKE3D.EXE": ({EXE: good}, lambda f: os.chmod(f / EXE, 0o444), "drop", READY, None,
+                                     ["marked read-only", "untick Read-only", *unchanged], same),
+            "a read-only folder": ({EXE: good}, self.read_only, "drop", READY, None,
+                                   ["may not write in the folder GAME", *unchanged], same),
+            "an immutable folder": ({EXE: good}, self.immutable, "drop", READY, None,
+                                    ["may not write in the folder GAME", *unchanged], same),
+            "no room for the backup": ({EXE: good}, self.tmpfs(1600), "drop", READY, None,
+                                       ["not enough free space", *unchanged], same),
+            "no room for the browser's copy": ({EXE: good}, self.tmpfs(2600), "drop", READY, None,
+                                               ["not enough free space", *unchanged], same),
+            "permission refused": ({EXE: good}, None, "private", READY, None, ["not allowed", *unchanged], same),
+            "the way back": ({EXE: patched(good), BAK: good}, None, "drop", "DUKE3D.BAK beside it holds your original",
+                             None, ["is your original again", "DUKE3D.BAK is still beside it"],
+                             lambda f: {EXE: good, BAK: good}),
+            "the way back from another backup": (
+                {EXE: patched(good), BAK: other, "DUKE3D-2.BAK": good}, None, "drop", "DUKE3D-2.BAK beside it",
+                None, ["is your original again, the same as DUKE3D-2.BAK"], lambda f: {**f, EXE: good}),
+            "already patched, no backup": ({EXE: patched(good), BAK: patched(good)}, None, "drop", "already patched",
+                                           None, None, same),
+            "a link as DUKE3D.EXE": ({"REAL.EXE": good}, lambda f: os.symlink("REAL.EXE", f / EXE), "drop",
+                                     "finds no DUKE3D.EXE in the folder GAME", None, None,
+                                     lambda f: {**f, EXE: good}),
+            # One write at a time, told about its own folder.
+            "the box ticked and unticked while it is written": (
+                {EXE: odd}, None, "drop", "other than text", (("FileSystemWritableFileStream.close", 2, False), toggle),
+                ["in place"], lambda f: {EXE: patched(odd), BAK: odd}),
+            "another folder dropped while it is written": (
+                stuff, None, "drop", READY, (("FileSystemWritableFileStream.close", 2, False), drop_other),
+                done + [kept], lambda f: {**fine()(f), **self.assert_folder(self.other, {EXE: good})}),
         }
-        for case, (files, how, verdict, said, backup) in cases.items():
+        for case, (files, setup, how, verdict, hold, said, after) in cases.items():
             with self.subTest(case):
-                self.open_page(writable=how != "private")
-                folder = self.folder(files)
-                if how == "pick":  # the picker answers with the folder a drop hands over
-                    self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
-                            " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
-                            " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
-                    self.browser.drop([str(folder)])
-                self.assertIn(verdict, self.verdict(lambda: self.browser.click("folder") if how == "pick"
-                                                    else self.browser.drop([str(folder)])))
-                self.assertEqual(self.js("return !document.getElementById('result').hidden &&"
-                                         " !document.getElementById('write').hidden"), said is not None)
-                want = dict(files)
+                folder, status = self.open_folder(files, setup, how)
+                self.assertIn(verdict, status)
+                self.assertEqual(self.button()[1], said is not None)
                 if said:
-                    name = next(n for n in files if n.upper() == "DUKE3D.EXE")
-                    self.assertEqual(self.js("return document.getElementById('write').disabled"), files[name] == odd)
-                    if files[name] == odd:
+                    self.assertEqual(self.button()[2], files.get(EXE) is not odd)
+                    if files.get(EXE) is odd:
                         self.browser.click("sure")
-                    if case == "changed on disk since":
-                        want[name] = changed
-                        (folder / name).write_bytes(changed)
-                    self.assertIn(said, self.verdict(lambda: self.browser.click("write")))
-                    if self.status_kind() == "ok":
-                        want.update({name: patched(files[name]), **({backup: files[name]} if backup else {})})
-                        self.assertEqual(self.text("sum-after"), hashlib.sha256(want[name]).hexdigest())
-                    else:  # the file as it was, and the copy still offered
-                        self.assertRegex(self.text("status"), "unchanged|Nothing was written")
-                        self.assertIn("save a patched copy", self.text("drop"))
-                # Every file in the folder, by name and bytes: no swap file left.
-                self.assertEqual(sorted(f.name for f in folder.iterdir()), sorted(want))
-                for name, data in want.items():
-                    self.assert_same_bytes((folder / name).read_bytes(), data)
+                    if hold and not hold[0]:  # done to the folder before the button
+                        hold[1](folder)
+                    status = self.press(*(hold[0], lambda: hold[1](folder)) if hold and hold[0] else ())
+                    for words in said:
+                        self.assertIn(words, status)
+                    if self.status_kind() == "failed" and "changed on disk" not in status:
+                        self.assertTrue(self.button()[2], "the button works again")
+                self.assert_folder(folder, after(dict(files)))
+                self.doCleanups()  # mounts and flags undone before the next case
+
+    def test_a_browser_killed_while_writing_leaves_the_file_whole(self):
+        EXE, BAK, good = self.EXE, self.BAK, self.GOOD
+        for hold in [("FileSystemWritableFileStream.close", 1, False),  # the backup half made
+                     ("FileSystemWritableFileStream.close", 2, False),  # the file's new copy written
+                     ("FileSystemWritableFileStream.close", 2, True)]:  # the file replaced
+            with self.subTest(hold):
+                folder, _ = self.open_folder({EXE: good})
+                held = self.hold(*hold)
+                self.browser.click("write")
+                held()
+                self.browser.kill()
+                type(self).browser = browsers.Chromium(tempfile.mkdtemp(dir=self.tmp))
+                self.assertIn((folder / EXE).read_bytes(), [good, patched(good)])
+                if (folder / BAK).exists():
+                    self.assert_same_bytes((folder / BAK).read_bytes(), good)
+                # The next run in that folder: the truth, and no litter.
+                litter = sorted({f.name for f in folder.iterdir()} - {EXE, BAK})
+                self.open_page(writable=True)
+                status = self.verdict(lambda: self.browser.drop([str(folder)]))
+                if (folder / EXE).read_bytes() == good:
+                    self.assertIn(self.READY, status)
+                    status = self.press()
+                    self.assertIn("patched in place", status)
+                    self.assertEqual(f"left in the folder: {', '.join(litter)}." in status, bool(litter), status)
+                else:
+                    self.assertEqual(litter, [])
+                    self.assertIn("DUKE3D.BAK beside it holds your original", status)
+                self.assert_folder(folder, {EXE: patched(good), BAK: good})
 
 
 class Language(Page):
