@@ -273,6 +273,7 @@ class Page(SameBytes, unittest.TestCase):
         writable: one that may write to the folders it is given, if any can."""
         self.dir = tempfile.mkdtemp(dir=self.tmp)
         self.browser.open(url or "file://" + self.page, writable)
+        self.wait(lambda: self.js("return document.getElementById('lang').length > 0"), "the page's texts")
         # Notes the type of every Blob the page hands out for saving, and
         # counts the files it has started and finished working on.
         self.js("const make = URL.createObjectURL; window.__types = [];"

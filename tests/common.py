@@ -1,10 +1,12 @@
 """What every test script here shares: the bytes a patched file must hold,
 the check that names where two files part, and how a script runs its cases.
 """
+import base64
 import json
 import pathlib
 import sys
 import unittest
+import zlib
 
 # Written out again here, not taken from the program: a typo on either side
 # makes the two disagree.
@@ -51,11 +53,12 @@ def image(size):
 
 
 def messages(page):
-    """The page's texts, as its table holds them: {language: {message: text,
+    """The built page's texts, unpacked, as its table holds them: {language: {message: text,
     or {plural form: text}}}."""
     html = pathlib.Path(page).read_text(encoding="utf-8")
     start = html.index(">", html.index('<script type="application/json" id="messages">')) + 1
-    return json.loads(html[start:html.index("</script>", start)])
+    packed = base64.b64decode(html[start:html.index("</script>", start)])
+    return json.loads(zlib.decompress(packed, -15))
 
 
 class SameBytes:

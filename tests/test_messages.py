@@ -5,6 +5,7 @@ fill in, and forms for counts only where they belong.
 
 Usage: test_messages.py PATCHER.HTML [unittest arguments]
 """
+import os
 import re
 import sys
 import unittest
@@ -38,6 +39,10 @@ class Messages(unittest.TestCase):
                         self.assertTrue(all("{n}" in t for t in message.values()), key)
                     else:
                         self.assertIsInstance(english[key], str, key)
+
+    def test_the_page_stays_small(self):
+        # One file to hand around and open offline: 120,000 bytes at most.
+        self.assertLessEqual(os.path.getsize(PAGE), 120_000)
 
 
 if __name__ == "__main__":
