@@ -39,6 +39,13 @@ class Shots(browsers.Page):
                 "folder-doubtful": lambda: self.in_place({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
                 "folder-without-it": lambda: self.in_place({"GAME.CON": b"con"}),
                 "folder-refused": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),  # a private window
+                "folder-read-only": lambda: self.in_place({"DUKE3D.EXE": full}, "write",
+                                                          lambda f: os.chmod(f / "DUKE3D.EXE", 0o444)),
+                "folder-leftovers": lambda: self.in_place({"DUKE3D.EXE": full, "DUKE3D.EXE.crswap": b""}, "write"),
+                "folder-changed-after": lambda: self.in_place({"DUKE3D.EXE": full}, "write", hold=lambda f: (
+                    f / "DUKE3D.EXE").write_bytes(image(REACH))),
+                "folder-way-back": lambda: self.in_place({"DUKE3D.EXE": patched(full), "DUKE3D.BAK": full}),
+                "folder-put-back": lambda: self.in_place({"DUKE3D.EXE": patched(full), "DUKE3D.BAK": full}, "write"),
             })
         # width: the text's size
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
@@ -55,11 +62,20 @@ class Shots(browsers.Page):
                 self.browser.screenshot(path)
                 print(path)
 
-    def in_place(self, files, press=None):
-        """A folder of these files dropped on the page; then a button pressed."""
+    def in_place(self, files, press=None, setup=None, hold=None):
+        """A folder of these files, set up, dropped on the page; then a
+        button pressed, and what hold does done just after the file is written."""
         folder = self.folder(files)
+        if setup:
+            setup(folder)
         self.verdict(lambda: self.browser.drop([str(folder)]))
-        if press:
+        if hold:
+            self.hold("FileSystemWritableFileStream.close", 2, True)
+            self.browser.click(press)
+            self.wait(lambda: self.js("return __held"), "the page held")
+            hold(folder)
+            self.verdict(lambda: self.js("__release()"))
+        elif press:
             self.verdict(lambda: self.browser.click(press))
 
 
