@@ -266,12 +266,20 @@ class InPlace(Page):
 
     def open_folder(self, files, setup=None, how="drop"):
         """A folder GAME of these files, set up, then opened on a fresh page
-        (how: drop, pick, or private: in a window that may not write);
-        returns it and the verdict."""
+        (how: drop, pick, private: in a window that may not write, or the
+        picker cancelled or refused); returns it and the verdict."""
         self.open_page(writable=how != "private")
         folder = self.folder(files)
         if setup:
             setup(folder)
+        if how in ("cancel", "refuse"):
+            self.js("const [name] = arguments, open = openFolder; window.__opened = false;"
+                    "window.showDirectoryPicker = () => Promise.reject(new DOMException('', name));"
+                    "openFolder = (...args) => open(...args).finally(() => __opened = true);",
+                    "AbortError" if how == "cancel" else "SecurityError")
+            self.browser.click("folder")
+            self.wait(lambda: self.js("return __opened"), "the picker's answer")
+            return folder, self.text("status")
         if how == "pick":  # the picker answers with the folder a drop hands over
             self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
                     " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
@@ -388,6 +396,20 @@ class InPlace(Page):
             "no room for the browser's copy": ({EXE: good}, self.tmpfs(2600), "drop", READY, None,
                                                ["not enough free space", *unchanged], same),
             "permission refused": ({EXE: good}, None, "private", READY, None, ["not allowed", *unchanged], same),
+            "the picker cancelled": ({EXE: good}, None, "cancel", "Nothing patched yet", None, None, same),
+            "the picker refused": ({EXE: good}, None, "refuse", "would not open that folder", None, None, same),
+            "the backup changed as it is written": ({EXE: good}, None, "drop", READY,
+                                                    (("FileSystemWritableFileStream.close", 1, True),
+                                                     lambda f: (f / "DUKE3D.BAK.part").write_bytes(b"x")),
+                                                    ["did not read back", *unchanged], same),
+            # As the browser says it on Windows, where the game holds the file
+            # open: made in the page, the one fault this machine cannot make.
+            "held open by the game": ({EXE: good}, lambda f: self.js(
+                "const real = FileSystemWritableFileStream.prototype.close; let n = 0;"
+                "FileSystemWritableFileStream.prototype.close = function () {"
+                "  return ++n === 2 ? Promise.reject(new DOMException('', 'NoModificationAllowedError'))"
+                "                   : real.call(this); }"), "drop", READY, None,
+                ["still has it open", "Close the game", *unchanged], same),
             "the way back": ({EXE: patched(good), BAK: good}, None, "drop", "DUKE3D.BAK beside it holds your original",
                              None, ["is your original again", "DUKE3D.BAK is still beside it"],
                              lambda f: {EXE: good, BAK: good}),
