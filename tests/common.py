@@ -56,7 +56,7 @@ def messages(page):
     """The built page's texts, unpacked, as its table holds them: {language: {message: text,
     or {plural form: text}}}."""
     html = pathlib.Path(page).read_text(encoding="utf-8")
-    start = html.index(">", html.index('<script type="application/json" id="messages">')) + 1
+    start = html.index(">", html.index('<script type="text/plain" id="messages">')) + 1
     packed = base64.b64decode(html[start:html.index("</script>", start)])
     return json.loads(zlib.decompress(packed, -15))
 

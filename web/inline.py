@@ -1,33 +1,93 @@
 #!/usr/bin/env python3
-"""Makes the one-file page: the program's script and its WebAssembly module,
-the module as base64, put into the page where it says /*@PROGRAM@*/, the
-version where it says @VERSION@, and the message tables packed (JSON without
-spaces, raw deflate, base64), which the page unpacks itself.
+"""Makes the one-file page from its parts in web/: the markup (patcher.html)
+with the style (style.css) and the scripts (SCRIPTS, in that order) minified
+where it says /*@STYLE@*/ and /*@SCRIPT@*/; the compiled program, its script
+minified and its WebAssembly module as base64, where it says /*@PROGRAM@*/;
+the message files (messages/*.arb, English first) as one table, packed (JSON
+without spaces, raw deflate, base64), where it says /*@MESSAGES@*/; the note
+for browsers without scripts in every language where it says <!--@NOSCRIPT@-->;
+and the version where it says @VERSION@. The notes for translators in the
+message files stay out of the page.
 
-Usage: inline.py PAGE PATCHER.JS PATCHER.WASM VERSION OUT.HTML
+Usage: inline.py WEB_DIR PATCHER.JS PATCHER.WASM VERSION ESBUILD OUT.HTML
 """
 import base64
+import html
 import json
+import pathlib
+import re
+import subprocess
 import sys
 import zlib
 
-MARK = "/*@PROGRAM@*/"
-TABLES = '<script type="application/json" id="messages">'
+SCRIPTS = ["words.js", "program.js", "verdict.js", "writing.js", "page.js"]
+FORM = re.compile(r"\s*(=\d+|zero|one|two|few|many|other)\{")
 
-page_path, js_path, wasm_path, version, out_path = sys.argv[1:]
-page = open(page_path, encoding="utf-8").read()
-js = open(js_path, encoding="utf-8").read()
-wasm = base64.b64encode(open(wasm_path, "rb").read()).decode("ascii")
-if page.count(MARK) != 1:
-    sys.exit(f"inline.py: {page_path} must hold {MARK} exactly once")
-if "</script" in js.lower():
-    sys.exit(f"inline.py: {js_path} would end its script element early")
-program = f'const patcherWasm = "{wasm}";\n{js.strip()}'
-start = page.index(TABLES) + len(TABLES)
-end = page.index("</script>", start)
-tables = json.dumps(json.loads(page[start:end]), ensure_ascii=False, separators=(",", ":")).encode()
-deflate = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
-packed = base64.b64encode(deflate.compress(tables) + deflate.flush()).decode("ascii")
-page = page[:start] + packed + page[end:]
-with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-    out.write(page.replace("@VERSION@", version).replace(MARK, program))
+
+def plural(text):
+    """An ICU plural message, {n, plural, one{...} other{...}}, as the
+    page's {form: text}; any other message as it is."""
+    head = re.match(r"\{n, plural,", text)
+    if not head:
+        return text
+    forms, at = {}, head.end()
+    while (form := FORM.match(text, at)):
+        depth, end = 1, form.end()
+        while depth:
+            depth += {"{": 1, "}": -1}.get(text[end], 0)
+            end += 1
+        forms[form.group(1)] = text[form.end():end - 1]
+        at = end
+    if text[at:].strip() != "}" or "other" not in forms:
+        sys.exit(f"inline.py: not a plural message this page can read: {text}")
+    return forms
+
+
+def tables(folder):
+    """{tag: {key: message}}, English first, then by tag."""
+    files = sorted(folder.glob("*.arb"), key=lambda f: (f.stem != "en", f.stem))
+    found = {}
+    for f in files:
+        arb = json.loads(f.read_text(encoding="utf-8"))
+        found[arb["@@locale"]] = {k: plural(v) for k, v in arb.items() if not k.startswith("@")}
+    return found
+
+
+def minify(esbuild, text, loader):
+    return subprocess.run([esbuild, "--minify", "--charset=utf8", f"--loader={loader}", "--log-level=warning"],
+                          input=text, stdout=subprocess.PIPE, text=True, check=True).stdout.strip()
+
+
+def main():
+    web, js_path, wasm_path, version, esbuild, out_path = sys.argv[1:]
+    web = pathlib.Path(web)
+    page = (web / "patcher.html").read_text(encoding="utf-8")
+    messages = tables(web / "messages")
+    wasm = base64.b64encode(pathlib.Path(wasm_path).read_bytes()).decode("ascii")
+    glue = minify(esbuild, pathlib.Path(js_path).read_text(encoding="utf-8"), "js")
+    script = minify(esbuild, "'use strict';\n" + "\n".join((web / s).read_text(encoding="utf-8") for s in SCRIPTS), "js")
+    style = minify(esbuild, (web / "style.css").read_text(encoding="utf-8"), "css")
+    packed = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
+    table = json.dumps(messages, ensure_ascii=False, separators=(",", ":")).encode()
+    notes = "".join(f'<p class="status failed" lang="{tag}">{html.escape(t["noscript"])}</p>'
+                    for tag, t in messages.items())
+    parts = {
+        "/*@STYLE@*/": style,
+        "/*@PROGRAM@*/": f'const patcherWasm="{wasm}";{glue}',
+        "/*@MESSAGES@*/": base64.b64encode(packed.compress(table) + packed.flush()).decode("ascii"),
+        "<!--@NOSCRIPT@-->": notes,
+        "/*@SCRIPT@*/": script,
+    }
+    page = page.replace("@VERSION@", version)
+    for mark, text in parts.items():
+        if page.count(mark) != 1:
+            sys.exit(f"inline.py: patcher.html must hold {mark} exactly once")
+        if "</script" in text.lower() or "</style" in text.lower():
+            sys.exit(f"inline.py: what goes at {mark} would end its element early")
+        page = page.replace(mark, text)
+    with open(out_path, "w", encoding="utf-8", newline="\n") as out:
+        out.write(page)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,136 @@
+// The verdict: the checks that tell a doubtful file apart, and what the
+// page shows of a run: its status, the table of the seven places and the
+// checksums.
+
+// Bytes as text: printable ones as they are, the rest escaped. A line may
+// break anywhere but inside an escape.
+function shown(bytes) {
+  const code = element('code', {});
+  let printable = '';
+  for (const b of bytes) {
+    if (b >= 0x20 && b < 0x7f && b !== 0x5c) {
+      printable += String.fromCharCode(b);
+      continue;
+    }
+    const escape = b === 0 ? '\\0' : b === 0x5c ? '\\\\' : '\\x' + b.toString(16).toUpperCase().padStart(2, '0');
+    code.append(printable, element('span', { className: 'esc', textContent: escape }), element('wbr', {}));
+    printable = '';
+  }
+  code.append(printable);
+  return code;
+}
+
+// In the file the patch is made for, each place it writes to holds a name or
+// a phrase padded with zeros, and the file starts as every program file does.
+// A control byte there (zero and everything from 0x20 up count as text, so
+// that letters of an old code page pass) means something else is in its
+// place. Returns what failed, in words, and the ranges that failed.
+function doubts(before, ranges) {
+  const control = b => (b > 0 && b < 0x20) || b === 0x7f;
+  const odd = ranges.filter(([at, n]) => before.subarray(at, at + n).some(control));
+  const short = ranges.filter(([at, n]) => at + n > before.length);
+  const reach = Math.max(...ranges.map(([at, n]) => at + n));
+  const lines = [];
+  if (before[0] !== 0x4d || before[1] !== 0x5a)
+    lines.push(['notMZ']);
+  if (odd.length)
+    lines.push(['notText', { odd: odd.length, all: ranges.length }]);
+  if (short.length)
+    lines.push(['tooShort', { size: size(before.length), reach: size(reach) }]);
+  return { lines, marked: new Set([...odd, ...short]) };
+}
+
+// A cell of the table that carries its column's heading, shown where the
+// rows are stacked.
+const cell = (heading, ...children) => element('td', {}, say(element('span', { className: 'label' }), heading), ...children);
+
+// One row of the table: where a range starts, its bytes before (with a mark
+// where they failed a check) and after the run.
+function row(range, before, after, marked) {
+  const [offset, length] = range;
+  const kept = before.subarray(offset, offset + length);
+  const past = length - kept.length;
+  const was = cell('before', shown(kept));
+  if (past > 0)
+    was.append(' ', say(element('span', { className: 'past' }), past === length ? 'allPastEnd' : 'pastEnd', { size: size(past) }));
+  else if (marked.has(range))
+    was.append(' ', say(element('span', { className: 'doubt' }), 'notTextMark'));
+  return element('tr', {}, element('th', { scope: 'row', textContent: '0x' + offset.toString(16).toUpperCase() }),
+                 was, cell('after', shown(after.subarray(offset, offset + length))));
+}
+
+// The verdict on a run that ended with status 0, and what the page offers:
+// the patched copy to save, or, for a file in a folder, to patch it there.
+// A doubtful file is offered only once the player says it is the right one;
+// one with nothing to change is not urged at all.
+function showResult(file, folder, before, { after, ranges }, sums) {
+  const doubt = doubts(before, ranges);
+  const unchanged = same(after, before);
+  const where = folder ? ['inFolder', { name: file.name, folder: folder.dir.name }] : file.name;
+  const copy = folder ? null : ['copyNote', { numbered: NAME.replace('.', '(1).'), name: NAME }];
+  const verdict = unchanged && folder?.original ? {
+    kind: 'ok', urged: false,
+    lines: [['alreadyPatched', { where }], ['canRestore', { backup: folder.original.name, name: file.name,
+                                                            button: ['restoreButton'] }]],
+    note: ['restoreNote', { backup: folder.original.name, name: file.name }],
+  } : unchanged ? {
+    kind: 'ok', urged: false, save: 'saveAnyway',
+    lines: [['alreadyPatched', { where }], ['nothingToDo']],
+    note: folder ? ['nothingWritten'] : ['copySame'],
+  } : doubt.lines.length ? {
+    kind: 'warn', urged: false, save: 'savePatchedAnyway',
+    lines: [['checkFile'], ...doubt.lines, ['goOnIfSure']],
+    note: folder ? ['backupFirst'] : copy,
+  } : folder ? {
+    kind: 'ok', urged: true,
+    lines: [['canPatch', { where, button: ['writeButton'] }]],
+    note: ['writeNote'],
+  } : {
+    kind: 'ok', urged: true, save: 'saveFile',
+    lines: [['copyReady', { name: NAME }]],
+    note: copy,
+  };
+  if (file.name.toUpperCase() !== NAME)
+    verdict.lines.push(['calledOther', { name: file.name, want: NAME }]);
+  else if (folder && file.name !== NAME)
+    verdict.lines.push(['calledInFolder', { name: file.name }]);
+  showStatus(verdict.kind, verdict.lines);
+
+  // For the way back, the table and the checksums show the original it
+  // brings back.
+  const back = folder?.original;
+  $('changes').replaceChildren(...ranges.map(range => row(range, before, back ? back.bytes : after, doubt.marked)));
+  if (back)
+    showSums(sums, ['namePatched', { name: file.name }], ['backupOriginal', { name: back.name }]);
+  else
+    showSums(sums, ['yourFile'], ['patchedFile']);
+  $('sure').checked = false;
+  $('buttons').hidden = false;
+  $('sure-line').hidden = unchanged || !doubt.lines.length;
+  $('write').hidden = !folder || unchanged && !folder.original;
+  $('save').hidden = !!folder;
+  if (folder?.original) {
+    place = { ...folder, was: before, want: folder.original.bytes, backup: folder.original.name, restore: true };
+    say($('write'), 'restoreButton');
+  } else if (folder) {
+    place = { ...folder, was: before, want: after };
+    say($('write'), 'writeButton');
+  } else {
+    saved = { name: file.name, url: URL.createObjectURL(new Blob([after], { type: 'application/octet-stream' })) };
+    say($('save'), verdict.save, { name: file.name });
+  }
+  for (const button of [$('save'), $('write')])
+    button.className = verdict.urged ? 'save' : 'save quiet';
+  arm();
+  say($('save-note'), ...verdict.note);
+  $('result').hidden = false;
+  reveal();
+}
+
+// The checksums, each under its name, [message, values].
+function showSums(sums, before, after) {
+  say($('name-before'), ...before);
+  say($('name-after'), ...after);
+  for (const [id, sum] of [['sum-before', sums[0]], ['sum-after', sums[1]]])
+    sum ? plain($(id), sum) : say($(id), 'noSum');
+}

@@ -1,0 +1,79 @@
+// The words: every text the page shows comes from the message tables,
+// in the language chosen.
+
+const $ = id => document.getElementById(id);
+const element = (tag, props, ...children) => {
+  const e = Object.assign(document.createElement(tag), props);
+  e.append(...children);
+  return e;
+};
+let messages = null; // every language's table, once unpacked
+
+// The tables come packed by the build (raw deflate, then base64), a third
+// of their size; the browser unpacks them itself.
+async function unpack() {
+  const packed = Uint8Array.from(atob($('messages').textContent.trim()), c => c.charCodeAt(0));
+  const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream('deflate-raw'));
+  messages = JSON.parse(await new Response(stream).text());
+}
+let lang, number, plural; // the language chosen, and its ways with numbers
+
+// A message in the chosen language, or in English where its table has none.
+// A number among the values is written the reader's way, a value [message,
+// values] is a message of its own, and a message with forms for counts
+// takes the one for exactly n (=0), else the one its language uses for n.
+function text(key, values = {}) {
+  let message = messages[lang][key] || messages.en[key];
+  if (typeof message === 'object')
+    message = message['=' + values.n] || message[plural.select(values.n)] || message.other;
+  return message.replace(/\{(\w+)\}/g, (_, name) => {
+    const value = values[name];
+    return typeof value === 'number' ? number.format(value) : Array.isArray(value) ? text(...value) : value;
+  });
+}
+
+// Shows a message in an element, which keeps it, so that a change of
+// language shows it anew. The page's fixed texts name theirs in data-m,
+// with any values in other data- attributes.
+function say(e, key, values = {}) {
+  e.values = values;
+  e.dataset.m = key;
+  return show(e);
+}
+function show(e) { // the element's message, in the language chosen
+  e.textContent = text(e.dataset.m, e.values || e.dataset);
+  return e;
+}
+function plain(e, data) { // a text that is the same in every language
+  delete e.dataset.m;
+  e.textContent = data;
+}
+
+// The language: the address's (#lang=de), else the first of the reader's
+// that the page has, by the whole tag and then by the language alone; else
+// English. Tags are compared as text, not parsed: some browsers report
+// their locale's name (such as C), which is no tag at all.
+function preferred() {
+  const codes = Object.keys(messages);
+  const asked = [new URLSearchParams(location.hash.slice(1)).get('lang'), ...(navigator.languages || [navigator.language])];
+  for (const tag of asked.filter(Boolean).map(t => String(t).toLowerCase())) {
+    const found = codes.find(code => code.toLowerCase() === tag) ||
+                  codes.find(code => code.split('-')[0] === tag.split(/[-_]/)[0]);
+    if (found) return found;
+  }
+  return 'en';
+}
+
+// Every text on the page, anew in the language given.
+function speak(code) {
+  lang = code;
+  number = new Intl.NumberFormat(code);
+  plural = new Intl.PluralRules(code);
+  document.documentElement.lang = code;
+  $('lang').value = code;
+  document.title = text('title');
+  document.querySelectorAll('[data-m]').forEach(show);
+}
+
+// A number of bytes, as a message.
+const size = n => ['bytes', { n }];
