@@ -63,7 +63,7 @@ BREAKS = {
         ["could not write", "exit status -1"]),
     # An instance that throws stays broken: only a new one serves the next file.
     "the program throws": (broken("program.callMain = () => { throw new Error('broken'); };"),
-                           ["could not run the patcher"]),
+                           ["could not run the patching program"]),
 }
 
 def missing(engine):
@@ -306,8 +306,10 @@ class Page(SameBytes, unittest.TestCase):
         self.js("const control = document.getElementById('lang'); control.value = arguments[0];"
                 "control.dispatchEvent(new Event('change'))", language)
 
-    def text(self, element_id):
-        return self.js("return document.getElementById(arguments[0]).innerText", element_id).strip()
+    def text(self, element_id, nbsp=" "):
+        """What an element says, a no-break space read as nbsp."""
+        return self.js("return document.getElementById(arguments[0]).innerText",
+                       element_id).strip().replace("\u00a0", nbsp)
 
     def wait(self, done, what, seconds=60):
         deadline = time.time() + seconds
@@ -364,7 +366,7 @@ class Page(SameBytes, unittest.TestCase):
     def assert_refused(self, status):
         """A failure: said so in red, with nothing offered and the file said to be untouched."""
         self.assertEqual(self.status_kind(), "failed", status)
-        self.assertIn("Nothing is offered for saving. Your file on disk was not touched.", status)
+        self.assertIn("There is no patched copy to save. Your file on disk was not touched.", status)
         self.assertFalse(self.offered())
 
     def save(self, want, how=None):

@@ -61,7 +61,7 @@ class Patch(Page):
                 self.assertEqual("Your patched copy is ready" in status, not doubts, status)
                 self.assertEqual("is called" in status, name.upper() != "DUKE3D.EXE", status)
                 self.assertEqual(self.save_button(), ("save quiet", f"Save the patched copy anyway ({name})")
-                                 if doubts else ("save", f"Save the patched file ({name})"))
+                                 if doubts else ("save", f"Save the patched copy ({name})"))
                 self.assertEqual(self.js("return document.getElementById('save').disabled"), bool(doubts))
                 self.assertIn("DUKE3D(1).EXE", self.text("save-note"))
                 self.assertEqual(self.text("chosen"), f"Chosen: {name} ({len(before):,} bytes)")
@@ -163,7 +163,7 @@ class Drop(Page):
 
         cases = {  # what is dropped: (what the page says, what it names as dropped)
             "two files": ((("DUKE3D.EXE", REACH + 1), ("DUKE3D.BAK", REACH + 1)), "dropped 2 files", "DUKE3D.BAK"),
-            "a link or some text, from another page": ((), "not a file", "no file"),
+            "a link or some text, from another page": ((), "not a file", "not a file"),
         }
         for case, (files, said, named) in cases.items():
             with self.subTest(case):
@@ -182,7 +182,7 @@ class NoWebAssembly(Page):
     def test_a_browser_without_webassembly_is_told_so(self):
         self.assertEqual(self.js("return typeof WebAssembly"), "undefined")
         status = self.choose("DUKE3D.EXE", image(REACH))
-        self.assertIn("could not run the patcher", status)
+        self.assertIn("could not run the patching program", status)
         self.assert_refused(status)
 
 
@@ -228,7 +228,7 @@ class InPlace(Page):
     brings; in the others only the copy is offered."""
     GOOD = image(REACH + 100)
     EXE, BAK = "DUKE3D.EXE", "DUKE3D.BAK"
-    READY = "Nothing is written yet"
+    READY = "Nothing has been written yet"
 
     def setUp(self):
         super().setUp()
@@ -317,8 +317,8 @@ class InPlace(Page):
             return
         good, odd, other = self.GOOD, random.Random(3).randbytes(REACH), image(REACH + 101)
         EXE, BAK, READY = self.EXE, self.BAK, self.READY
-        done = ["Done: DUKE3D.EXE in the folder GAME is patched in place."]
-        kept = "Your original is kept beside it as DUKE3D.BAK."
+        done = ["Done: DUKE3D.EXE in the folder GAME is now patched."]
+        kept = "A copy of your original is kept beside it: DUKE3D.BAK."
         unchanged = ["DUKE3D.EXE on disk is unchanged.", "Or save a patched copy"]
         stuff = {EXE: good, "GAME.CON": b"con"}
         exe = lambda f: os.path.join(f, EXE)  # noqa: E731
@@ -345,10 +345,10 @@ class InPlace(Page):
             "another DUKE3D.BAK kept": ({EXE: good, BAK: b"old"}, None, "drop", READY, None,
                                         ["DUKE3D.BAK holds another file", "as DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
             "the backup already there": ({EXE: good, BAK: good}, None, "drop", READY, None,
-                                         ["already kept beside it as DUKE3D.BAK"], fine()),
-            "a doubtful file, confirmed": ({EXE: odd}, None, "drop", "other than text", None, ["in place"],
+                                         ["A copy of your original was already there: DUKE3D.BAK."], fine()),
+            "a doubtful file, confirmed": ({EXE: odd}, None, "drop", "other than text", None, ["is now patched"],
                                            lambda f: {EXE: patched(odd), BAK: odd}),
-            "the name in lower case": ({"duke3d.exe": good}, None, "pick", "called duke3d.exe", None, ["in place"],
+            "the name in lower case": ({"duke3d.exe": good}, None, "pick", "called duke3d.exe", None, ["is now patched"],
                                        lambda f: {"duke3d.exe": patched(good), BAK: good}),
             # An interrupted attempt's leftovers are removed and named; a player's files stay.
             "leftovers of an attempt cut off": (
@@ -360,10 +360,10 @@ class InPlace(Page):
                 lambda f: {EXE: patched(good), BAK: good, "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"}),
             "a link as DUKE3D.BAK": ({EXE: good, "OLD": b"old"}, lambda f: os.symlink("OLD", f / BAK), "drop", READY,
                                      None, ["Not used for the backup, and left as they are: DUKE3D.BAK",
-                                            "kept beside it as DUKE3D-2.BAK"],
+                                            "kept beside it: DUKE3D-2.BAK"],
                                      lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: b"old"}),
             "a folder named DUKE3D.BAK": ({EXE: good}, lambda f: (f / BAK).mkdir(), "drop", READY, None,
-                                          ["Not used for the backup", "as DUKE3D-2.BAK"],
+                                          ["Not used for the backup", "beside it: DUKE3D-2.BAK"],
                                           lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: None}),
             "changed on disk since": ({EXE: good}, None, "drop", READY,
                                       ((), lambda f: pathlib.Path(exe(f)).write_bytes(other)),
@@ -424,7 +424,7 @@ class InPlace(Page):
             # One write at a time, told about its own folder.
             "the box ticked and unticked while it is written": (
                 {EXE: odd}, None, "drop", "other than text", (("FileSystemWritableFileStream.close", 2, False), toggle),
-                ["in place"], lambda f: {EXE: patched(odd), BAK: odd}),
+                ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd}),
             "another folder dropped while it is written": (
                 stuff, None, "drop", READY, (("FileSystemWritableFileStream.close", 2, False), drop_other),
                 done + [kept], lambda f: {**fine()(f), **self.assert_folder(self.other, {EXE: good})}),
@@ -474,7 +474,7 @@ class InPlace(Page):
                 if (folder / EXE).read_bytes() == good:
                     self.assertIn(self.READY, status)
                     status = self.press()
-                    self.assertIn("patched in place", status)
+                    self.assertIn("is now patched", status)
                     self.assertEqual(f"left in the folder: {', '.join(litter)}." in status, bool(litter), status)
                 else:
                     self.assertEqual(litter, [])
@@ -496,22 +496,32 @@ class Language(Page):
         self.assertEqual(shown(), ["de", "", say["de"]["title"]])
         self.assertIn(self.text("status"), [say["de"]["nothingYet"], say["de"]["nothingYetFolder"]])
         self.assertEqual(self.choose("DUKE3D.EXE", image(REACH + 1)), say["de"]["copyReady"].format(name="DUKE3D.EXE"))
-        self.assertEqual(self.text("chosen"), "Gewählt: DUKE3D.EXE (1.136.663 Bytes)")
+        # A number and its unit are never parted at the end of a line.
+        self.assertEqual(self.text("chosen", nbsp="_"), "Gewählt: DUKE3D.EXE (1.136.663_Bytes)")
+        self.assertEqual(self.js("return document.getElementById('lang').value"), "de")
         for language, chosen in [("pl", "Wybrano: DUKE3D.EXE (1 136 663 bajty)"),
                                  ("ru", "Выбран: DUKE3D.EXE (1 136 663 байта)")]:
             with self.subTest(language):
                 self.speak(language)
                 self.assertEqual(shown(), [language, "#lang=" + language, say[language]["title"]])
                 self.assertEqual(self.text("status"), say[language]["copyReady"].format(name="DUKE3D.EXE"))
-                self.assertEqual(self.text("chosen").replace("\u00a0", " "), chosen)
+                self.assertEqual(self.text("chosen"), chosen)
                 self.assertTrue(self.offered())
         # A message a table lacks is shown in English.
         self.js("delete messages.ru.copyReady")
         self.speak("ru")
         self.assertEqual(self.text("status"), say["en"]["copyReady"].format(name="DUKE3D.EXE"))
+        # Back to English with the list, the list showing it.
+        self.speak("en")
+        self.assertEqual(self.text("status"), say["en"]["copyReady"].format(name="DUKE3D.EXE"))
         # The address keeps the choice, over the browser's language.
         self.open_page(f"file://{self.page}#lang=pl")
         self.assertEqual(shown(), ["pl", "#lang=pl", say["pl"]["title"]])
+        self.assertEqual(self.js("return document.getElementById('lang').value"), "pl")
+        # A language named as a C library's locale is, de_AT, is German too.
+        self.open_page()
+        self.js("Object.defineProperty(navigator, 'languages', { value: ['xx', 'de_AT'] }); speak(preferred())")
+        self.assertEqual(shown()[0], "de")
 
 
 class Keyboard(Page):
@@ -562,13 +572,19 @@ class Keyboard(Page):
                 self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
                 self.assertGreaterEqual(self.js("return Math.min(...['.sure', '#lang'].map("
                                                 "  s => document.querySelector(s).getBoundingClientRect().height))"), 44)
-        # On a phone-sized screen, the verdict and its button are brought into view.
-        self.browser.resize(360, 740)
+        # On a phone-sized screen, the verdict and its button are brought into
+        # view, and so is the warning after a drop of several files.
         self.addCleanup(self.browser.resize, 1280, 900)
-        self.open_page()
-        self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
-        self.assertLessEqual(self.js("return document.getElementById('save').getBoundingClientRect().bottom"),
-                             self.js("return innerHeight"))
+        seen = "const r = document.getElementById(arguments[0]).getBoundingClientRect(); return r.top >= 0 && r.bottom <= innerHeight"
+        for height in [740, 950]:
+            with self.subTest(height=height):
+                self.browser.resize(360, height)
+                self.open_page()
+                self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
+                self.assertTrue(self.js(seen, "save"))
+                self.js("scrollTo(0, 0)")
+                self.drop(("DUKE3D.EXE", REACH), ("DUKE3D.BAK", REACH))
+                self.assertTrue(self.js(seen, "status"))
 
 
 if __name__ == "__main__":

@@ -41,9 +41,13 @@ function say(e, key, values = {}) {
   return show(e);
 }
 function show(e) { // the element's message, in the language chosen
-  e.textContent = text(e.dataset.m, e.values || e.dataset);
+  const parts = text(e.dataset.m, e.values || e.dataset).split(FILE);
+  e.replaceChildren(...parts.map((part, i) => i % 2 ? element('span', { className: 'name', textContent: part }) : part));
   return e;
 }
+// A file's name in a message (DUKE3D.EXE, DUKE3D(1).EXE, DUKE3D.BAK.part),
+// kept apart so that it is never hyphenated as a word.
+const FILE = /([\w()-]+(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b)/i;
 function plain(e, data) { // a text that is the same in every language
   delete e.dataset.m;
   e.textContent = data;
