@@ -388,4 +388,4 @@ class Page(SameBytes, unittest.TestCase):
 
     def column(self, index):
         return self.js("return Array.from(document.querySelectorAll('#changes tr'),"
-                       " r => r.children[arguments[0]].innerText.trim())", index)
+                       " r => r.children[arguments[0]].innerText.trim().replace(/\u00a0/g, ' '))", index)

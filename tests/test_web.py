@@ -401,7 +401,7 @@ class InPlace(Page):
             "the backup changed as it is written": ({EXE: good}, None, "drop", READY,
                                                     (("FileSystemWritableFileStream.close", 1, True),
                                                      lambda f: (f / "DUKE3D.BAK.part").write_bytes(b"x")),
-                                                    ["did not read back", *unchanged], same),
+                                                    ["is not what the page wrote", *unchanged], same),
             # As the browser says it on Windows, where the game holds the file
             # open: made in the page, the one fault this machine cannot make.
             "held open by the game": ({EXE: good}, lambda f: self.js(
