@@ -19,7 +19,10 @@ import unittest
 from common import main
 
 PAGE = None
-MESSAGES = pathlib.Path(__file__).resolve().parent.parent / "web" / "messages"
+WEB = pathlib.Path(__file__).resolve().parent.parent / "web"
+MESSAGES = WEB / "messages"
+sys.path.insert(0, str(WEB))
+from inline import plural  # noqa: E402
 try:
     from translate.storage.jsonl10n import ARBJsonFile
 except ImportError:
@@ -27,18 +30,10 @@ except ImportError:
 
 
 def forms(message):
-    """An ICU plural message's forms, {form: text}; None for any other message."""
-    if not message.startswith("{n, plural,"):
-        return None
-    found, at = {}, len("{n, plural,")
-    while (form := re.compile(r"\s*(=\d+|\w+)\{").match(message, at)):
-        depth, end = 1, form.end()
-        while depth:
-            depth += {"{": 1, "}": -1}.get(message[end], 0)
-            end += 1
-        found[form.group(1)] = message[form.end():end - 1]
-        at = end
-    return found
+    """An ICU plural message's forms, {form: text}, read as the build reads
+    them; None for any other message."""
+    found = plural(message)
+    return found if isinstance(found, dict) else None
 
 
 def values(message):
