@@ -298,6 +298,17 @@ class Page(SameBytes, unittest.TestCase):
             };""", method, nth, after)
         return lambda: self.wait(lambda: self.js("return __held"), f"the page at {method}")
 
+    def press(self, button, hold=None, act=None):
+        """Presses a button and returns the verdict; with hold, (method, nth,
+        after) as for hold(), holds the page there while act runs."""
+        if not hold:
+            return self.verdict(lambda: self.browser.click(button))
+        held = self.hold(*hold)
+        self.browser.click(button)
+        held()
+        act()
+        return self.verdict(lambda: self.js("__release()"))
+
     def js(self, body, *args):
         return self.browser.run(body, *args)
 

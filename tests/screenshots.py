@@ -69,14 +69,8 @@ class Shots(browsers.Page):
         if setup:
             setup(folder)
         self.verdict(lambda: self.browser.drop([str(folder)]))
-        if hold:
-            self.hold("FileSystemWritableFileStream.close", 2, True)
-            self.browser.click(press)
-            self.wait(lambda: self.js("return __held"), "the page held")
-            hold(folder)
-            self.verdict(lambda: self.js("__release()"))
-        elif press:
-            self.verdict(lambda: self.browser.click(press))
+        if press:
+            self.press(press, *(("FileSystemWritableFileStream.close", 2, True), lambda: hold(folder)) if hold else ())
 
 
 if __name__ == "__main__":

@@ -288,17 +288,6 @@ class InPlace(Page):
         return folder, self.verdict(lambda: self.browser.click("folder") if how == "pick"
                                     else self.browser.drop([str(folder)]))
 
-    def press(self, hold=None, act=None):
-        """Presses the write button; with hold, (method, nth, after), holds
-        the page there while act runs. Returns the status."""
-        if not hold:
-            return self.verdict(lambda: self.browser.click("write"))
-        held = self.hold(*hold)
-        self.browser.click("write")
-        held()
-        act()
-        return self.verdict(lambda: self.js("__release()"))
-
     def button(self):
         """The write button: (label, shown, enabled)."""
         return self.js("const b = document.getElementById('write');"
@@ -440,7 +429,7 @@ class InPlace(Page):
                         self.browser.click("sure")
                     if hold and not hold[0]:  # done to the folder before the button
                         hold[1](folder)
-                    status = self.press(*(hold[0], lambda: hold[1](folder)) if hold and hold[0] else ())
+                    status = self.press("write", *(hold[0], lambda: hold[1](folder)) if hold and hold[0] else ())
                     for words in said:
                         self.assertIn(words, status)
                     # Offered again after a failure, but not where the file is
@@ -473,7 +462,7 @@ class InPlace(Page):
                 status = self.verdict(lambda: self.browser.drop([str(folder)]))
                 if (folder / EXE).read_bytes() == good:
                     self.assertIn(self.READY, status)
-                    status = self.press()
+                    status = self.press("write")
                     self.assertIn("is now patched", status)
                     self.assertEqual(f"left in the folder: {', '.join(litter)}." in status, bool(litter), status)
                 else:

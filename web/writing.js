@@ -126,7 +126,10 @@ async function replaceInPlace() {
   showStatus('busy', [job.busy]);
   let out = null, kept = { made: false, backup: job.backup }, cleaned = [], step = 'permission', now = null;
   const head = restore ? 'notRestored' : 'notPatched', backup = () => kept.backup;
-  const handBack = () => ['byHand', { name, backup: backup() }];
+  // Where the original is safe in a backup: where, and how to get it back by hand.
+  const safe = () => backup() ? [['backupHolds', { backup: backup() }], ['byHand', { name, backup: backup() }]] : [];
+  // A backup made for this attempt, removed again: whether it is gone.
+  const unmake = () => kept.made && dir.removeEntry(backup()).then(() => true, () => false);
   const tidied = () => cleaned.length ? [['cleaned', { names: cleaned.join(', ') }]] : [];
   try {
     try {
@@ -161,17 +164,16 @@ async function replaceInPlace() {
     // be the only copy.
     if (e.name === 'NotFoundError' && (step === 'read' || step === 'check')) {
       withdraw();
-      refused(['vanished', { name, folder }], backup() ? [['backupHolds', { backup: backup() }], handBack()]
-                                                         : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
+      refused(['vanished', { name, folder }], backup() ? safe() : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
       return done();
     }
     const [what, ...next] = trouble(e, job, step);
-    const gone = kept.made && await dir.removeEntry(backup()).then(() => true, () => false);
+    const gone = await unmake();
     refused(what, [['unchangedOnDisk', { name }], ...tidied(), ...kept.made && !gone ? [['backupKept', { backup: backup() }]] : [], ...next], head);
     return done();
   }
   if (step === 'changed') {
-    if (kept.made) await dir.removeEntry(backup()).catch(() => {});
+    await unmake();
     begin('chosenFolder', { folder });
     showStatus('failed', [[head, { what: ['changedOnDisk', { name }] }], ['nothingWrittenAtAll'], ...tidied(), ['seeAgain']]);
     reveal();
@@ -186,7 +188,7 @@ async function replaceInPlace() {
     const lines = !now ? [['goneAfter', { name, folder }]]
                 : same(now, was) ? [['notApplied', { name }]] : [['changedAfter', { name }]];
     refused(lines[0], [...!now || !same(now, was) ? [['leftAsItIs']] : [], ...tidied(),
-                       ...backup() ? [['backupHolds', { backup: backup() }], handBack()] : []], head);
+                       ...safe()], head);
     return done();
   }
   const extra = [...tidied(), ...kept.unusable?.length ? [['unusable', { names: kept.unusable.join(', ') }]] : []];
@@ -217,6 +219,7 @@ async function replaceInPlace() {
 function withdraw() {
   place = null;
   $('buttons').hidden = true;
+  plain($('save-note'), '');
 }
 
 // The end of a write, whatever its outcome: the page takes new choices again.
