@@ -4,6 +4,7 @@ the check that names where two files part, and how a script runs its cases.
 import base64
 import json
 import pathlib
+import re
 import sys
 import unittest
 import zlib
@@ -52,13 +53,22 @@ def image(size):
     return bytes(data[:size])
 
 
+# Where the built page keeps its texts, packed: JSON, raw deflate, base64.
+PACKED = re.compile(r'(<script type="text/plain" id="messages">)([^<]*)')
+
+
 def messages(page):
     """The built page's texts, unpacked, as its table holds them: {language: {message: text,
     or {plural form: text}}}."""
-    html = pathlib.Path(page).read_text(encoding="utf-8")
-    start = html.index(">", html.index('<script type="text/plain" id="messages">')) + 1
-    packed = base64.b64decode(html[start:html.index("</script>", start)])
-    return json.loads(zlib.decompress(packed, -15))
+    packed = PACKED.search(pathlib.Path(page).read_text(encoding="utf-8"))[2]
+    return json.loads(zlib.decompress(base64.b64decode(packed), -15))
+
+
+def with_messages(page, table):
+    """The built page's text with another table of texts packed in."""
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    packed = base64.b64encode(packer.compress(json.dumps(table).encode()) + packer.flush()).decode()
+    return PACKED.sub(lambda m: m[1] + packed, pathlib.Path(page).read_text(encoding="utf-8"))
 
 
 class SameBytes:
