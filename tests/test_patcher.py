@@ -10,6 +10,8 @@ DUKE3D.EXE made here. A PATCHER ending in .exe is the Windows build, run
 through --runner (Wine); cases that need what Windows has not skip there.
 """
 import argparse
+import hashlib
+import io
 import os
 import pathlib
 import re
@@ -18,6 +20,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import unittest
@@ -280,6 +283,48 @@ class Rebuild(unittest.TestCase):
                 os.utime(path, (now, now))  # only its time changes
                 subprocess.run([ARGS.rebuild[0], "--build", ARGS.rebuild[1]], check=True, stdout=subprocess.DEVNULL)
                 self.assertGreaterEqual(os.path.getmtime(ARGS.patcher), now, f"not remade after {path} changed")
+
+
+class Packages(unittest.TestCase):
+    def test_the_check_of_a_package_refuses_one_made_wrong(self):
+        archive = pathlib.Path(__file__).resolve().parent.parent / "cmake" / "archive.py"
+        tmp = pathlib.Path(tempfile.mkdtemp(prefix="patcher-package-"))
+        self.addCleanup(shutil.rmtree, tmp)
+        files = ["bin/patcher", "share/doc/patcher/LICENSE", "share/doc/patcher/README.md"]
+        for name in files:
+            (tmp / "stage/patcher-1.0.0-Linux" / name).parent.mkdir(parents=True, exist_ok=True)
+            (tmp / "stage/patcher-1.0.0-Linux" / name).write_text(name)
+        os.chmod(tmp / "stage/patcher-1.0.0-Linux/bin/patcher", 0o755)
+        package = str(tmp / "patcher-1.0.0-Linux.tar.gz")
+
+        def repacked(change):  # the package made again, its members changed, and its .sha256 with it
+            def make():
+                with tarfile.open(package) as old:
+                    members = [(m, old.extractfile(m).read() if m.isfile() else None) for m in old.getmembers()]
+                with tarfile.open(package, "w:gz") as new:
+                    for m, data in change(members):
+                        new.addfile(m, data and io.BytesIO(data))
+                pathlib.Path(package + ".sha256").write_text(f"{hashlib.sha256(pathlib.Path(package).read_bytes()).hexdigest()}"
+                                                             f"  {os.path.basename(package)}\n")
+            return make
+
+        def owned(members):
+            members[-1][0].uid = 1000
+            return members
+        cases = {  # case: what is done to the package once packed, whether it passes
+            "as packed": (lambda: None, True),
+            "its files out of order": (repacked(lambda members: members[:-2] + members[:-3:-1]), False),
+            "a file not owned by 0:0": (repacked(owned), False),
+            # Checked in another folder, a path still finds the package.
+            "a .sha256 naming the package where it was built": (lambda: pathlib.Path(package + ".sha256").write_text(
+                pathlib.Path(package + ".sha256").read_text().replace("  ", "  " + str(tmp) + "/")), False),
+        }
+        for case, (spoil, passes) in cases.items():
+            with self.subTest(case):
+                subprocess.run([sys.executable, archive, tmp / "stage", package], check=True)
+                spoil()
+                check = subprocess.run([sys.executable, archive, "--check", package, *files], capture_output=True)
+                self.assertEqual(check.returncode == 0, passes, check.stdout.decode())
 
 
 class Build(unittest.TestCase):
