@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """Makes the one-file page from its parts in web/: the markup (patcher.html)
-with the style (style.css) and the scripts (SCRIPTS, in that order) minified
-where it says /*@STYLE@*/ and /*@SCRIPT@*/; the compiled program, its script
-minified and its WebAssembly module as base64, where it says /*@PROGRAM@*/;
-the message files (messages/*.arb, English first) as one table, packed (JSON
-without spaces, raw deflate, base64), where it says /*@MESSAGES@*/; the note
-for browsers without scripts in every language where it says <!--@NOSCRIPT@-->;
-and the version where it says @VERSION@. The notes for translators in the
-message files stay out of the page.
+with the style (style.css) minified where it says /*@STYLE@*/; the script
+where it says /*@SCRIPT@*/: page.js and the modules it imports, bundled and
+minified by esbuild, the compiled program among them (its glue and its
+WebAssembly module, as base64, from the build folder, imported as
+compiled/patcher.js and compiled/patcher.wasm); the message files
+(messages/*.arb, English first) as one table, packed (JSON without spaces,
+raw deflate, base64), where it says /*@MESSAGES@*/; the note for browsers
+without scripts in every language where it says <!--@NOSCRIPT@-->; and the
+version where it says @VERSION@. The notes for translators in the message
+files stay out of the page.
 
-Usage: inline.py WEB_DIR PATCHER.JS PATCHER.WASM VERSION ESBUILD OUT.HTML
+Usage: inline.py WEB_DIR BUILD_DIR VERSION ESBUILD OUT.HTML
 """
 import base64
 import html
@@ -20,7 +22,6 @@ import subprocess
 import sys
 import zlib
 
-SCRIPTS = ["words.js", "program.js", "verdict.js", "writing.js", "page.js"]
 FORM = re.compile(r"\s*(=\d+|zero|one|two|few|many|other)\{")
 
 
@@ -53,27 +54,28 @@ def tables(folder):
     return found
 
 
-def minify(esbuild, text, loader):
-    return subprocess.run([esbuild, "--minify", "--charset=utf8", f"--loader={loader}", "--log-level=warning"],
+def esbuild(tool, *args, text=None):
+    return subprocess.run([tool, "--minify", "--charset=utf8", "--log-level=warning", *args],
                           input=text, stdout=subprocess.PIPE, text=True, check=True).stdout.strip()
 
 
 def main():
-    web, js_path, wasm_path, version, esbuild, out_path = sys.argv[1:]
+    web, compiled, version, tool, out_path = sys.argv[1:]
     web = pathlib.Path(web)
     page = (web / "patcher.html").read_text(encoding="utf-8")
     messages = tables(web / "messages")
-    wasm = base64.b64encode(pathlib.Path(wasm_path).read_bytes()).decode("ascii")
-    glue = minify(esbuild, pathlib.Path(js_path).read_text(encoding="utf-8"), "js")
-    script = minify(esbuild, "'use strict';\n" + "\n".join((web / s).read_text(encoding="utf-8") for s in SCRIPTS), "js")
-    style = minify(esbuild, (web / "style.css").read_text(encoding="utf-8"), "css")
+    # One script that leaves nothing in the page's global scope. The glue
+    # names its module by an address beside its own, which it never asks
+    # for, since the page hands the module over: the page's address serves.
+    script = esbuild(tool, str(web / "page.js"), "--bundle", "--format=iife", f"--alias:compiled={compiled}",
+                     "--loader:.wasm=base64", "--define:import.meta.url=location.href")
+    style = esbuild(tool, "--loader=css", text=(web / "style.css").read_text(encoding="utf-8"))
     packed = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
     table = json.dumps(messages, ensure_ascii=False, separators=(",", ":")).encode()
     notes = "".join(f'<p class="status failed" lang="{tag}">{html.escape(t["noscript"])}</p>'
                     for tag, t in messages.items())
     parts = {
         "/*@STYLE@*/": style,
-        "/*@PROGRAM@*/": f'const patcherWasm="{wasm}";{glue}',
         "/*@MESSAGES@*/": base64.b64encode(packed.compress(table) + packed.flush()).decode("ascii"),
         "<!--@NOSCRIPT@-->": notes,
         "/*@SCRIPT@*/": script,

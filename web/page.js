@@ -1,28 +1,20 @@
-// The page: what is chosen or dropped, from the choice to the verdict, and
-// the controls.
+// The page: what is chosen or dropped, from the choice to the verdict, the
+// controls, and what the page is showing, which only this module changes.
+import { $, element, say, speak, preferred, size, unpack } from './words.js';
+import { LIMIT, NAME, runPatcher, sha256, same } from './program.js';
+import { showStatus, reveal, refused, showResult } from './verdict.js';
+import { findGame, original, replaceInPlace } from './writing.js';
+import { showOutcome } from './outcome.js';
 
 let current = 0;    // which choice the page is showing; older runs are dropped
 let saved = null;   // what the save button hands over: { name, url }
-let place = null;   // what the folder button writes: { dir, handle, was, want, backup, restore }
-let writing = null; // the write under way in a folder, if any: one at a time
+let place = null;   // what the write button writes: { dir, handle, was, want, backup, restore }
+let writing = null; // the write under way, as its status line: one at a time
 
 // Where the browser lets a page write to the player's own files, the page
 // patches the file in its folder; elsewhere it offers a patched copy.
 const inPlace = typeof showDirectoryPicker === 'function' && typeof FileSystemFileHandle === 'function' &&
                 ['createWritable', 'move'].every(m => m in FileSystemFileHandle.prototype);
-
-// The verdict: its style, and its lines, each [message, values].
-function showStatus(kind, lines) {
-  $('status').className = 'status ' + kind;
-  $('status').replaceChildren(...lines.map(([key, values]) => say(element('p', {}), key, values)));
-}
-
-// On a small screen, the verdict and its button are brought into view.
-function reveal() {
-  const buttons = $('result').hidden ? $('status') : $('buttons');
-  if (buttons.getBoundingClientRect().bottom > innerHeight || $('status').getBoundingClientRect().top < 0)
-    $('status').scrollIntoView({ block: 'start' });
-}
 
 // A new choice: earlier runs are dropped along with their offer.
 // Returns the number that tells this run from later ones.
@@ -74,33 +66,40 @@ async function patch(file, folder = null, run = begin('chosen', { name: file.nam
   if (folder && same(result.after, before))
     folder.original = await original(folder.dir, before);
   const sums = await Promise.all([sha256(before), sha256(folder?.original?.bytes || result.after)]);
-  if (run === current)
-    showResult(file, folder, before, result, sums);
+  if (run !== current)
+    return;
+  const offer = showResult(file, folder, before, result, sums);
+  if (offer.write)
+    place = offer.write;
+  else
+    saved = { name: file.name, url: URL.createObjectURL(new Blob([offer.save], { type: 'application/octet-stream' })) };
+  arm();
+  reveal();
 }
 
-// A folder, from the picker or a drop: finds DUKE3D.EXE in it (the exact
-// name first, then in any case) and reads it as a chosen file.
+// A folder, from the picker or a drop: finds DUKE3D.EXE in it and reads it
+// as a chosen file.
 async function openFolder(picked) {
   let dir;
   try {
     dir = await picked;
   } catch (e) {
-    if (e.name !== 'AbortError') // cancelled: nothing changes
+    if (e.name !== 'AbortError') { // cancelled: nothing changes
       refused(['folderRefused'], [['changedNothing'], ['systemFolders']]);
+      reveal();
+    }
     return;
   }
   const run = begin('chosenFolder', { folder: dir.name });
-  let handle = null, file;
+  let handle, file;
   try {
-    handle = await dir.getFileHandle(NAME).catch(async () => {
-      for await (const entry of dir.values())
-        if (entry.kind === 'file' && entry.name.toUpperCase() === NAME) return entry;
-      return null;
-    });
+    handle = await findGame(dir);
     file = handle && await handle.getFile();
   } catch (e) {
-    if (run === current)
+    if (run === current) {
       refused(['folderUnreadable', { folder: dir.name }], [['changedNothing'], ['chooseFolderAgain']]);
+      reveal();
+    }
     return;
   }
   if (run !== current)
@@ -112,6 +111,22 @@ async function openFolder(picked) {
   }
   say($('chosen'), 'chosenInFolder', { name: handle.name, size: size(file.size), folder: dir.name });
   await patch(file, { dir, handle }, run);
+}
+
+// The file written in its folder, or put back, as the write button offers;
+// the outcome told, and what the button offers next.
+async function write() {
+  const job = place;
+  writing = [job.restore ? 'restoring' : 'patchingIn', { name: job.handle.name, folder: job.dir.name }];
+  arm();
+  showStatus('busy', [writing]);
+  const it = await replaceInPlace(job);
+  place = await showOutcome(it, job);
+  if (it.cause === 'changed') // what was shown no longer holds: the folder is to be seen again
+    begin('chosenFolder', { folder: job.dir.name });
+  writing = null;
+  arm();
+  reveal();
 }
 
 // The buttons that act on a verdict: live once the player has said a
@@ -127,7 +142,7 @@ $('save').addEventListener('click', () => {
   element('a', { href: saved.url, download: saved.name }).click();
 });
 $('write').addEventListener('click', () => {
-  if (place && !writing) replaceInPlace();
+  if (place && !writing) write();
 });
 $('sure').addEventListener('change', arm);
 $('file').addEventListener('change', e => {
@@ -141,9 +156,8 @@ $('file').addEventListener('change', e => {
 // bookmark or a shared link.
 $('lang').addEventListener('change', () => {
   speak($('lang').value);
-  location.replace('#lang=' + lang);
+  location.replace('#lang=' + $('lang').value);
 });
-addEventListener('hashchange', () => messages && speak(preferred()));
 if (inPlace) {
   $('in-place').hidden = false;
   $('status').firstChild.dataset.m = 'nothingYetFolder';
@@ -154,9 +168,8 @@ if (inPlace) {
 // The page speaks once its tables are unpacked; the list of languages
 // filled is the sign that it is ready.
 unpack().then(() => {
-  for (const code of Object.keys(messages))
-    $('lang').append(element('option', { value: code, lang: code, textContent: messages[code].language }));
   speak(preferred());
+  addEventListener('hashchange', () => speak(preferred()));
 }, () => {
   $('status').className = 'status failed';
   $('status').textContent = 'This browser is too old for this page: use an up-to-date Chrome, Edge, Firefox or Safari.';
@@ -168,7 +181,7 @@ addEventListener('drop', e => {
   e.preventDefault();
   $('drop').classList.remove('over');
   if (writing) { // taken once the write has ended: the write is told about its own folder
-    showStatus('busy', [writing.busy, ['busyWait']]);
+    showStatus('busy', [writing, ['busyWait']]);
     return;
   }
   const files = Array.from(e.dataTransfer.files);

@@ -1,6 +1,29 @@
 // The verdict: the checks that tell a doubtful file apart, and what the
 // page shows of a run: its status, the table of the seven places and the
 // checksums.
+import { $, element, say, plain, size } from './words.js';
+import { NAME, same } from './program.js';
+
+// The status: its style, and its lines, each [message, values].
+export function showStatus(kind, lines) {
+  $('status').className = 'status ' + kind;
+  $('status').replaceChildren(...lines.map(([key, values]) => say(element('p', {}), key, values)));
+}
+
+// On a small screen, the status and its buttons are brought into view,
+// also when the status has been scrolled past.
+export function reveal() {
+  const buttons = $('result').hidden ? $('status') : $('buttons');
+  if (buttons.getBoundingClientRect().bottom > innerHeight || $('status').getBoundingClientRect().top < 0)
+    $('status').scrollIntoView({ block: 'start' });
+}
+
+// A failure of the page's own writing or reading of a folder: what
+// happened, then what is on disk and what to do, with the copy still
+// offered where the patch failed.
+export function refused(what, lines, head = 'notPatched') {
+  showStatus('failed', [[head, { what }], ...lines, ...head === 'notPatched' ? [['orCopy']] : []]);
+}
 
 // Bytes as text: printable ones as they are, the rest escaped. A line may
 // break anywhere but inside an escape.
@@ -59,20 +82,23 @@ function row(range, before, after, marked) {
                  was, cell('after', shown(after.subarray(offset, offset + length))));
 }
 
-// The verdict on a run that ended with status 0, and what the page offers:
-// the patched copy to save, or, for a file in a folder, to patch it there.
+// The verdict on a run that ended with status 0, shown with what the page
+// offers: the patched copy to save, or, for a file in a folder, to patch it
+// there, or to put back its original (folder.original) where it is patched.
 // A doubtful file is offered only once the player says it is the right one;
-// one with nothing to change is not urged at all.
-function showResult(file, folder, before, { after, ranges }, sums) {
+// one with nothing to change is not urged at all. Returns the offer: the
+// bytes to save, or what the write button would write.
+export function showResult(file, folder, before, { after, ranges }, sums) {
   const doubt = doubts(before, ranges);
   const unchanged = same(after, before);
+  const back = folder?.original;
   const where = folder ? ['inFolder', { name: file.name, folder: folder.dir.name }] : file.name;
   const copy = folder ? null : ['copyNote', { numbered: NAME.replace('.', '(1).'), name: NAME }];
-  const verdict = unchanged && folder?.original ? {
+  const verdict = unchanged && back ? {
     kind: 'ok', urged: false,
-    lines: [['alreadyPatched', { where }], ['canRestore', { backup: folder.original.name, name: file.name,
+    lines: [['alreadyPatched', { where }], ['canRestore', { backup: back.name, name: file.name,
                                                             button: ['restoreButton'] }]],
-    note: ['restoreNote', { backup: folder.original.name, name: file.name }],
+    note: ['restoreNote', { backup: back.name, name: file.name }],
   } : unchanged ? {
     kind: 'ok', urged: false, save: 'saveAnyway',
     lines: [['alreadyPatched', { where }], ['nothingToDo']],
@@ -98,7 +124,6 @@ function showResult(file, folder, before, { after, ranges }, sums) {
 
   // For the way back, the table and the checksums show the original it
   // brings back.
-  const back = folder?.original;
   $('changes').replaceChildren(...ranges.map(range => row(range, before, back ? back.bytes : after, doubt.marked)));
   if (back)
     showSums(sums, ['namePatched', { name: file.name }], ['backupOriginal', { name: back.name }]);
@@ -107,28 +132,24 @@ function showResult(file, folder, before, { after, ranges }, sums) {
   $('sure').checked = false;
   $('buttons').hidden = false;
   $('sure-line').hidden = unchanged || !doubt.lines.length;
-  $('write').hidden = !folder || unchanged && !folder.original;
+  $('write').hidden = !folder || unchanged && !back;
   $('save').hidden = !!folder;
-  if (folder?.original) {
-    place = { ...folder, was: before, want: folder.original.bytes, backup: folder.original.name, restore: true };
-    say($('write'), 'restoreButton');
-  } else if (folder) {
-    place = { ...folder, was: before, want: after };
-    say($('write'), 'writeButton');
-  } else {
-    saved = { name: file.name, url: URL.createObjectURL(new Blob([after], { type: 'application/octet-stream' })) };
+  if (folder)
+    say($('write'), back ? 'restoreButton' : 'writeButton');
+  else
     say($('save'), verdict.save, { name: file.name });
-  }
   for (const button of [$('save'), $('write')])
     button.className = verdict.urged ? 'save' : 'save quiet';
-  arm();
   say($('save-note'), ...verdict.note);
   $('result').hidden = false;
-  reveal();
+  if (!folder)
+    return { save: after };
+  return { write: back ? { ...folder, was: before, want: back.bytes, backup: back.name, restore: true }
+                       : { ...folder, was: before, want: after } };
 }
 
 // The checksums, each under its name, [message, values].
-function showSums(sums, before, after) {
+export function showSums(sums, before, after) {
   say($('name-before'), ...before);
   say($('name-after'), ...after);
   for (const [id, sum] of [['sum-before', sums[0]], ['sum-after', sums[1]]])

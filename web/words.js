@@ -1,22 +1,25 @@
 // The words: every text the page shows comes from the message tables,
 // in the language chosen.
 
-const $ = id => document.getElementById(id);
-const element = (tag, props, ...children) => {
+export const $ = id => document.getElementById(id);
+export const element = (tag, props, ...children) => {
   const e = Object.assign(document.createElement(tag), props);
   e.append(...children);
   return e;
 };
 let messages = null; // every language's table, once unpacked
+let lang, number, plural; // the language chosen, and its ways with numbers
 
 // The tables come packed by the build (raw deflate, then base64), a third
-// of their size; the browser unpacks them itself.
-async function unpack() {
+// of their size; the browser unpacks them itself. Each language is then
+// offered in the list, by its own name.
+export async function unpack() {
   const packed = Uint8Array.from(atob($('messages').textContent.trim()), c => c.charCodeAt(0));
   const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream('deflate-raw'));
   messages = JSON.parse(await new Response(stream).text());
+  for (const code of Object.keys(messages))
+    $('lang').append(element('option', { value: code, lang: code, textContent: messages[code].language }));
 }
-let lang, number, plural; // the language chosen, and its ways with numbers
 
 // A message in the chosen language, or in English where its table has none.
 // A number among the values is written the reader's way, a value [message,
@@ -35,7 +38,7 @@ function text(key, values = {}) {
 // Shows a message in an element, which keeps it, so that a change of
 // language shows it anew. The page's fixed texts name theirs in data-m,
 // with any values in other data- attributes.
-function say(e, key, values = {}) {
+export function say(e, key, values = {}) {
   e.values = values;
   e.dataset.m = key;
   return show(e);
@@ -48,7 +51,7 @@ function show(e) { // the element's message, in the language chosen
 // A file's name in a message (DUKE3D.EXE, DUKE3D(1).EXE, DUKE3D.BAK.part),
 // kept apart so that it is never hyphenated as a word.
 const FILE = /([\w()-]+(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b)/i;
-function plain(e, data) { // a text that is the same in every language
+export function plain(e, data) { // a text that is the same in every language
   delete e.dataset.m;
   e.textContent = data;
 }
@@ -57,7 +60,7 @@ function plain(e, data) { // a text that is the same in every language
 // that the page has, by the whole tag and then by the language alone; else
 // English. Tags are compared as text, not parsed: some browsers report
 // their locale's name (such as C), which is no tag at all.
-function preferred() {
+export function preferred() {
   const codes = Object.keys(messages);
   const asked = [new URLSearchParams(location.hash.slice(1)).get('lang'), ...(navigator.languages || [navigator.language])];
   for (const tag of asked.filter(Boolean).map(t => String(t).toLowerCase())) {
@@ -69,7 +72,7 @@ function preferred() {
 }
 
 // Every text on the page, anew in the language given.
-function speak(code) {
+export function speak(code) {
   lang = code;
   number = new Intl.NumberFormat(code);
   plural = new Intl.PluralRules(code);
@@ -80,4 +83,4 @@ function speak(code) {
 }
 
 // A number of bytes, as a message.
-const size = n => ['bytes', { n }];
+export const size = n => ['bytes', { n }];

@@ -1,11 +1,26 @@
-// The writing: the game's folder patched in place, or put back to the
-// original, each step checked, where the browser may write to the
-// player's folders.
+// The writing: the game's folder read, patched in place or put back to the
+// original, each step checked, where the browser may write to the player's
+// folders. Nothing here touches the page: each function returns what it
+// found or did, and the page tells it.
+import { LIMIT, NAME, runPatcher, same } from './program.js';
+
+const read = async handle => new Uint8Array(await (await handle.getFile()).arrayBuffer());
+// Whether a holds no more than the start of b: what a write of b cut off leaves.
+const start = (a, b) => a.length <= b.length && same(a, b.subarray(0, a.length));
+
+// DUKE3D.EXE in a folder: the exact name first, then in any case; or null.
+export async function findGame(dir) {
+  return dir.getFileHandle(NAME).catch(async () => {
+    for await (const entry of dir.values())
+      if (entry.kind === 'file' && entry.name.toUpperCase() === NAME) return entry;
+    return null;
+  });
+}
 
 // The backup beside a patched file that is its original: the file the patch
 // turns into exactly this one. The lowest-numbered such, or null.
 const BACKUP = /^DUKE3D(?:-(\d+))?\.BAK$/i;
-async function original(dir, patchedFile) {
+export async function original(dir, patchedFile) {
   const names = [];
   for await (const entry of dir.values())
     if (entry.kind === 'file' && BACKUP.test(entry.name)) names.push(entry.name);
@@ -17,17 +32,6 @@ async function original(dir, patchedFile) {
   }
   return null;
 }
-
-// A failure of the page's own writing: what happened, then what is on disk
-// and what to do, with the copy still offered where the patch failed.
-function refused(what, lines, head = 'notPatched') {
-  showStatus('failed', [[head, { what }], ...lines, ...head === 'notPatched' ? [['orCopy']] : []]);
-  reveal();
-}
-
-const read = async handle => new Uint8Array(await (await handle.getFile()).arrayBuffer());
-// Whether a holds no more than the start of b: what a write of b cut off leaves.
-const start = (a, b) => a.length <= b.length && same(a, b.subarray(0, a.length));
 
 // Writes the whole file, then reads it back; throws if it does not hold those bytes.
 async function rewrite(handle, bytes) {
@@ -76,7 +80,8 @@ async function clean(dir, original) {
 // file it may not read). One that holds no more than the start of these
 // bytes is what a write cut off left: it is written anew. The bytes go to a
 // name of their own first and then take the backup's name whole, so that a
-// backup is never there in part.
+// backup is never there in part. Returns its name, whether it was made now,
+// and the names passed over.
 async function keepBackup(dir, bytes) {
   const kept = { others: [], unusable: [] };
   for (let n = 1; n < 100; n++) {
@@ -104,10 +109,11 @@ async function keepBackup(dir, bytes) {
 }
 
 // The file replaced where it is, for the patch (its backup kept first) or
-// for the way back; the page's one way of writing to the player's folder.
-// In order, each step making the next one safe:
+// for the way back (job.restore, from job.backup): the page's one way of
+// writing to the player's folder. job.was is what the verdict was made on,
+// job.want what is to be written. In order, each step making the next one safe:
 //   permission to write;
-//   the file read again: still what the verdict was made on;
+//   the file read again: still what the verdict was made on, else nothing is touched;
 //   the leftovers of an attempt cut off removed;
 //   the browser's writer opened: the file may be written (learnt before any backup);
 //   the backup written and checked, for the patch;
@@ -118,135 +124,78 @@ async function keepBackup(dir, bytes) {
 // then leaves it as it was, and a backup made for it is removed. Between the
 // last read and the close, a change by another program would be lost: the
 // browser offers no way to close that gap.
-async function replaceInPlace() {
-  const job = place, { dir, handle, was, want, restore } = job, name = handle.name, folder = dir.name;
-  job.busy = [restore ? 'restoring' : 'patchingIn', { name, folder }];
-  writing = job;
-  arm();
-  showStatus('busy', [job.busy]);
-  let out = null, kept = { made: false, backup: job.backup }, cleaned = [], step = 'permission', now = null;
-  const head = restore ? 'notRestored' : 'notPatched', backup = () => kept.backup;
-  // Where the original is safe in a backup: where, and how to get it back by hand.
-  const safe = () => backup() ? [['backupHolds', { backup: backup() }], ['byHand', { name, backup: backup() }]] : [];
-  // A backup made for this attempt, removed again: whether it is gone.
-  const unmake = () => kept.made && dir.removeEntry(backup()).then(() => true, () => false);
-  const tidied = () => cleaned.length ? [['cleaned', { names: cleaned.join(', ') }]] : [];
+//
+// Returns what happened: the step it reached; why it stopped (cause: null
+// once written, else 'changed', 'gone' or the browser's refusal, with its
+// words as error); whether the file was replaced (written); what the file
+// holds now (now: 'was', 'want', 'other' or 'gone'); the backup of the
+// original in the folder, if any, and whether this attempt made it; the
+// names passed over for the backup (others: another file, unusable: not a
+// file the browser may use); and the leftovers removed (cleaned).
+export async function replaceInPlace({ dir, handle, was, want, backup = null, restore = false }) {
+  const it = { step: 'permission', cause: null, written: false, now: 'was', backup, made: false,
+               others: [], unusable: [], cleaned: [] };
+  let out = null;
+  // Stops before the writer closes: its copy is dropped, so the file is as
+  // it was, and a backup made for this attempt is removed again, except
+  // when the file itself is gone: then the backup may be the only copy.
+  const stop = async (cause, now) => {
+    if (out) await out.abort().catch(() => {});
+    if (it.made && now !== 'gone' && await dir.removeEntry(it.backup).then(() => true, () => false))
+      Object.assign(it, { backup, made: false });
+    return Object.assign(it, { cause, now });
+  };
   try {
-    try {
-      if (await dir.requestPermission({ mode: 'readwrite' }) !== 'granted')
-        throw new DOMException('Not allowed.', 'NotAllowedError');
-      step = 'read';
-      if (!same(await read(handle), was)) step = 'changed';
-      else {
-        cleaned = await clean(dir, restore ? want : was);
-        step = 'open';
-        out = await handle.createWritable();
-        if (!restore) {
-          step = 'backup';
-          kept = await keepBackup(dir, was);
-          if (kept.reused) cleaned.push(kept.reused);
-        }
-        step = 'write';
-        await out.write(want);
-        step = 'check';
-        if (!same(await read(handle), was)) step = 'changed';
-        else {
-          step = 'close';
-          await out.close();
-          out = null;
-        }
-      }
-    } finally {
-      if (out) await out.abort().catch(() => {});
+    if (await dir.requestPermission({ mode: 'readwrite' }) !== 'granted')
+      throw new DOMException('Not allowed.', 'NotAllowedError');
+    it.step = 'read';
+    if (!same(await read(handle), was))
+      return stop('changed', 'other');
+    it.cleaned = await clean(dir, restore ? want : was);
+    it.step = 'open';
+    out = await handle.createWritable();
+    if (!restore) {
+      it.step = 'backup';
+      const { reused, ...kept } = await keepBackup(dir, was);
+      Object.assign(it, kept);
+      if (reused) it.cleaned.push(reused); // an empty or partial backup, written anew
     }
+    it.step = 'write';
+    await out.write(want);
+    it.step = 'check';
+    if (!same(await read(handle), was))
+      return stop('changed', 'other');
+    it.step = 'close';
+    await out.close();
+    out = null;
   } catch (e) {
-    // Gone while the page worked on it: a backup made is kept, since it may
-    // be the only copy.
-    if (e.name === 'NotFoundError' && (step === 'read' || step === 'check')) {
-      withdraw();
-      refused(['vanished', { name, folder }], backup() ? safe() : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
-      return done();
-    }
-    const [what, ...next] = trouble(e, job, step);
-    const gone = await unmake();
-    refused(what, [['unchangedOnDisk', { name }], ...tidied(), ...kept.made && !gone ? [['backupKept', { backup: backup() }]] : [], ...next], head);
-    return done();
-  }
-  if (step === 'changed') {
-    await unmake();
-    begin('chosenFolder', { folder });
-    showStatus('failed', [[head, { what: ['changedOnDisk', { name }] }], ['nothingWrittenAtAll'], ...tidied(), ['seeAgain']]);
-    reveal();
-    return done();
+    if (e.name === 'NotFoundError' && (it.step === 'read' || it.step === 'check'))
+      return stop('gone', 'gone'); // moved or deleted while the page worked on it
+    it.error = `${e.name}: ${e.message}`;
+    return stop(refusal(e, it.step), 'was');
   }
   // Written: what is on disk now is told as it is, and never written over.
-  try {
-    now = await read(handle);
-  } catch (e) { /* told below */ }
-  if (!now || !same(now, want)) {
-    withdraw();
-    const lines = !now ? [['goneAfter', { name, folder }]]
-                : same(now, was) ? [['notApplied', { name }]] : [['changedAfter', { name }]];
-    refused(lines[0], [...!now || !same(now, was) ? [['leftAsItIs']] : [], ...tidied(),
-                       ...safe()], head);
-    return done();
-  }
-  const extra = [...tidied(), ...kept.unusable?.length ? [['unusable', { names: kept.unusable.join(', ') }]] : []];
-  $('sure-line').hidden = true;
-  plain($('save-note'), '');
-  if (restore) {
-    place = null;
-    $('buttons').hidden = true;
-    const sum = await sha256(want);
-    showSums([sum, sum], ['backupOriginal', { name }], ['backupOriginal', { name: backup() }]);
-    showStatus('ok', [['restored', { name, folder, backup: backup() }], ...extra, ['backupStays', { backup: backup() }]]);
-  } else {
-    // The way back is offered at once: the folder now holds the patched
-    // file and its original.
-    place = { dir, handle, was: want, want: was, backup: backup(), restore: true };
-    say($('write'), 'restoreButton').className = 'save quiet';
-    showSums(await Promise.all([sha256(was), sha256(want)]), ['backupOriginal', { name: backup() }], ['namePatched', { name }]);
-    const said = !kept.made ? 'keptAlready' : kept.others.includes('DUKE3D.BAK') ? 'keptOther' : 'keptNow';
-    showStatus('ok', [['done', { name, folder }], ...extra, [said, { backup: backup() }],
-                      ['undo', { button: ['restoreButton'] }]]);
-  }
-  reveal();
-  return done();
+  it.written = true;
+  const now = await read(handle).catch(() => null);
+  it.now = !now ? 'gone' : same(now, want) ? 'want' : same(now, was) ? 'was' : 'other';
+  return it;
 }
 
-// Where pressing again cannot help (the file is gone, or another program
-// wrote it), the button goes: the status says what to do instead.
-function withdraw() {
-  place = null;
-  $('buttons').hidden = true;
-  plain($('save-note'), '');
-}
-
-// The end of a write, whatever its outcome: the page takes new choices again.
-function done() {
-  writing = null;
-  arm();
-}
-
-// Why a write was refused, and what to do about it, as messages: the cause
-// where the browser's error and the step tell it, else the likely ones.
-function trouble(e, { handle, dir, want }, step) {
-  const name = handle.name;
+// Why the browser refused to write, from its error's name and the step.
+function refusal(e, step) {
   switch (e.name) {
   case 'NotAllowedError':
-    return [['notAllowed'], ['notAllowedNext']];
+    return 'notAllowed';
   case 'QuotaExceededError':
-    return [['diskFull'], ['diskFullNext', { size: size(2 * want.length) }]];
+    return 'diskFull';
   case 'ReadBackError':
-    return [['backupBad'], ['backupBadNext']];
+    return 'backupBad';
   case 'NoModificationAllowedError':
   case 'InvalidStateError':
-    if (step === 'close') // the file itself is replaced only now
-      return [['locked', { name }], ['lockedNext']];
-    if (/read-only file/i.test(e.message))
-      return [['readOnlyFile', { name }], ['readOnlyFileNext', { name }]];
-    return [['readOnlyFolder', { folder: dir.name }], ['readOnlyFolderNext']];
+    if (step === 'close') // the file itself is replaced only now: another program holds it
+      return 'locked';
+    return /read-only file/i.test(e.message) ? 'readOnlyFile' : 'readOnlyFolder';
   default:
-    return [['unknownCause'], ['unknownCauseNext', { name }], ['browserSaid', { error: `${e.name}: ${e.message}` }]];
+    return 'unknown';
   }
 }
