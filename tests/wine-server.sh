@@ -8,6 +8,11 @@ server="$(dirname "$(command -v "$2")")/wineserver"
 case "$1" in
 start)
 	mkdir -p "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+	# A server of this prefix may still be running, left by a run cut off
+	# or by the last round of a repeated run: a second persistent one is
+	# refused, so that one is ended first, and waited for.
+	"$server" -k </dev/null >/dev/null 2>&1 || true
+	"$server" -w </dev/null >/dev/null 2>&1
 	# Its output goes nowhere: a server holding the test's pipes would hang it.
 	"$server" -p </dev/null >/dev/null 2>&1
 	# The first start of a prefix creates it, prints set-up messages and
