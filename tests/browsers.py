@@ -253,6 +253,7 @@ class Page(SameBytes, unittest.TestCase):
     def use(cls, engine, page):
         """Runs the cases in that engine on that page; says why it cannot, or None."""
         cls.engine, cls.page = engine, os.path.abspath(page)
+        cls.url = "file://" + cls.page
         return missing(engine)
 
     @classmethod
@@ -269,30 +270,33 @@ class Page(SameBytes, unittest.TestCase):
         self.open_page()
 
     def open_page(self, url=None, writable=False):
-        """A fresh page, and a fresh folder for the files the case makes;
-        writable: one that may write to the folders it is given, if any can."""
+        """A fresh page (url, else the page's own), and a fresh folder for the
+        files the case makes; writable: one that may write to the folders it
+        is given, if any can."""
         self.dir = tempfile.mkdtemp(dir=self.tmp)
-        self.browser.open(url or "file://" + self.page, writable)
+        self.browser.open(url or self.url, writable)
         self.wait(lambda: self.js("return document.getElementById('lang').length > 0"), "the page's texts")
         # Notes the type of every Blob the page hands out for saving.
         self.js("const make = URL.createObjectURL; window.__types = [];"
                 "URL.createObjectURL = b => { window.__types.push(b.type); return make.call(URL, b); };")
 
-    def hold(self, method, nth=1, after=False):
+    def hold(self, method, nth=1, after=False, error=None, name=None):
         """Holds the page at its nth call of method ('Class.name', of a
         prototype), before the call or after it, until released; held()
-        waits until the page is there."""
-        self.js("""const [path, nth, after] = arguments, [owner, name] = path.split('.');
-            const proto = window[owner].prototype, real = proto[name];
+        waits until the page is there. With error, that call fails with it
+        instead; nth 0 then: every call on a file of that name."""
+        self.js("""const [path, nth, after, error, name] = arguments, [owner, method] = path.split('.');
+            const proto = window[owner].prototype, real = proto[method];
             let calls = 0, go; const gate = new Promise(r => go = r);
             window.__held = false; window.__release = go;
-            proto[name] = async function (...args) {
-              if (++calls !== nth) return real.apply(this, args);
-              proto[name] = real;
+            proto[method] = async function (...args) {
+              if (nth ? ++calls !== nth : this.name !== name) return real.apply(this, args);
+              if (nth) proto[method] = real;
+              if (error) throw new DOMException('', error);
               if (!after) { __held = true; await gate; return real.apply(this, args); }
               const result = await real.apply(this, args);
               __held = true; await gate; return result;
-            };""", method, nth, after)
+            };""", method, nth, after, error, name)
         return lambda: self.wait(lambda: self.js("return __held"), f"the page at {method}")
 
     def press(self, button, hold=None, act=None):
@@ -343,6 +347,28 @@ class Page(SameBytes, unittest.TestCase):
         for name, data in files.items():
             (path / name).write_bytes(data)
         return path
+
+    def open_folder(self, files, setup=None, how="drop"):
+        """A folder GAME of these files, set up, then opened on a fresh page
+        (how: drop, pick, private: in a window that may not write, or the
+        picker cancelled or refused); returns it and the verdict."""
+        self.open_page(writable=how != "private")
+        folder = self.folder(files)
+        if setup:
+            setup(folder)
+        if how in ("cancel", "refuse"):
+            # The picker's answer is taken within the click, before the click returns.
+            self.js("window.showDirectoryPicker = () => Promise.reject(new DOMException('', arguments[0]))",
+                    "AbortError" if how == "cancel" else "SecurityError")
+            self.browser.click("folder")
+            return folder, self.text("status")
+        if how == "pick":  # the picker answers with the folder a drop hands over
+            self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
+                    " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
+                    " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
+            self.browser.drop([str(folder)])
+        return folder, self.verdict(lambda: self.browser.click("folder") if how == "pick"
+                                    else self.browser.drop([str(folder)]))
 
     def choose(self, name, data=None, size=None):
         """Chooses a new file (see write) and waits for the verdict."""

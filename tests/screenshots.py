@@ -33,44 +33,41 @@ class Shots(browsers.Page):
                               self.choose("DUKE3D.EXE", full),
         }
         if self.browser.name == "chromium":  # where the page patches in place
-            states.update({
-                "folder-verdict": lambda: self.in_place({"DUKE3D.EXE": full}),
-                "folder-done": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),
-                "folder-doubtful": lambda: self.in_place({"DUKE3D.EXE": random.Random(1).randbytes(REACH)}),
-                "folder-without-it": lambda: self.in_place({"GAME.CON": b"con"}),
-                "folder-refused": lambda: self.in_place({"DUKE3D.EXE": full}, "write"),  # a private window
-                "folder-read-only": lambda: self.in_place({"DUKE3D.EXE": full}, "write",
-                                                          lambda f: os.chmod(f / "DUKE3D.EXE", 0o444)),
-                "folder-leftovers": lambda: self.in_place({"DUKE3D.EXE": full, "DUKE3D.EXE.crswap": b""}, "write"),
-                "folder-changed-after": lambda: self.in_place({"DUKE3D.EXE": full}, "write", hold=lambda f: (
-                    f / "DUKE3D.EXE").write_bytes(image(REACH))),
-                "folder-way-back": lambda: self.in_place({"DUKE3D.EXE": patched(full), "DUKE3D.BAK": full}),
-                "folder-put-back": lambda: self.in_place({"DUKE3D.EXE": patched(full), "DUKE3D.BAK": full}, "write"),
+            exe, bak, held = "DUKE3D.EXE", "DUKE3D.BAK", ("FileSystemWritableFileStream.close", 2, True)
+            write = lambda *hold: lambda: self.press("write", *hold)  # noqa: E731
+            states.update({  # state: the folder's files, set up, how it is opened, then what is done
+                "folder-verdict": ({exe: full}, None, "drop", None),
+                "folder-done": ({exe: full}, None, "drop", write()),
+                "folder-doubtful": ({exe: random.Random(1).randbytes(REACH)}, None, "drop", None),
+                "folder-without-it": ({"GAME.CON": b"con"}, None, "drop", None),
+                "folder-refused": ({exe: full}, None, "private", write()),
+                "folder-read-only": ({exe: full}, lambda f: os.chmod(f / exe, 0o444), "drop", write()),
+                "folder-leftovers": ({exe: full, "DUKE3D.EXE.crswap": b""}, None, "drop", write()),
+                "folder-changed-after": ({exe: full}, None, "drop", lambda: self.press(
+                    "write", held, lambda: (self.game / exe).write_bytes(image(REACH)))),
+                "folder-way-back": ({exe: patched(full), bak: full}, None, "drop", None),
+                "folder-put-back": ({exe: patched(full), bak: full}, None, "drop", write()),
             })
         # width: the text's size
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
             for state, reach in states.items():
                 self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
-                self.open_page(f"file://{self.page}#lang={LANGUAGE}", writable=state != "folder-refused")
+                if callable(reach):
+                    self.open_page()
+                    reach()
+                else:  # a folder
+                    files, setup, how, then = reach
+                    self.game, _ = self.open_folder(files, setup, how)
+                    if then:
+                        then()
                 if self.browser.name == "webkit" and width < 1280:
                     self.js(f"document.documentElement.style.width = '{width}px'")
                 self.js(f"document.documentElement.style.fontSize = '{font}'")
-                reach()
                 # Shot once the browser has drawn a frame of the page as it is now.
                 self.js("return new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))")
                 path = os.path.join(FOLDER, f"{self.browser.name}-{LANGUAGE}-{state}-{width}.png")
                 self.browser.screenshot(path)
                 print(path)
-
-    def in_place(self, files, press=None, setup=None, hold=None):
-        """A folder of these files, set up, dropped on the page; then a
-        button pressed, and what hold does done just after the file is written."""
-        folder = self.folder(files)
-        if setup:
-            setup(folder)
-        self.verdict(lambda: self.browser.drop([str(folder)]))
-        if press:
-            self.press(press, *(("FileSystemWritableFileStream.close", 2, True), lambda: hold(folder)) if hold else ())
 
 
 if __name__ == "__main__":
@@ -79,6 +76,7 @@ if __name__ == "__main__":
     FOLDER, LANGUAGE = sys.argv[3], (sys.argv[4:] or ["en"])[0]
     if why := Shots.use(*sys.argv[1:3]):
         sys.exit(f"screenshots.py: cannot start {why}")
+    Shots.url += "#lang=" + LANGUAGE
     os.makedirs(FOLDER, exist_ok=True)
     suite = unittest.TestSuite([Shots()])  # a suite sets the class up and down
     sys.exit(0 if unittest.TextTestRunner().run(suite).wasSuccessful() else 1)

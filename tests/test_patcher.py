@@ -290,38 +290,34 @@ class Packages(unittest.TestCase):
         archive = pathlib.Path(__file__).resolve().parent.parent / "cmake" / "archive.py"
         tmp = pathlib.Path(tempfile.mkdtemp(prefix="patcher-package-"))
         self.addCleanup(shutil.rmtree, tmp)
-        files = ["bin/patcher", "share/doc/patcher/LICENSE", "share/doc/patcher/README.md"]
+        files, package, stage = ["bin/patcher", "doc/LICENSE", "doc/README.md"], tmp / "p-1.tar.gz", tmp / "stage/p-1"
         for name in files:
-            (tmp / "stage/patcher-1.0.0-Linux" / name).parent.mkdir(parents=True, exist_ok=True)
-            (tmp / "stage/patcher-1.0.0-Linux" / name).write_text(name)
-        os.chmod(tmp / "stage/patcher-1.0.0-Linux/bin/patcher", 0o755)
-        package = str(tmp / "patcher-1.0.0-Linux.tar.gz")
+            (stage / name).parent.mkdir(parents=True, exist_ok=True)
+            (stage / name).write_text(name)
+        os.chmod(stage / "bin/patcher", 0o755)
 
-        def repacked(change):  # the package made again, its members changed, and its .sha256 with it
-            def make():
-                with tarfile.open(package) as old:
-                    members = [(m, old.extractfile(m).read() if m.isfile() else None) for m in old.getmembers()]
-                with tarfile.open(package, "w:gz") as new:
-                    for m, data in change(members):
-                        new.addfile(m, data and io.BytesIO(data))
-                pathlib.Path(package + ".sha256").write_text(f"{hashlib.sha256(pathlib.Path(package).read_bytes()).hexdigest()}"
-                                                             f"  {os.path.basename(package)}\n")
-            return make
+        def repack(change):  # its members changed, and its .sha256 made anew
+            with tarfile.open(package) as old:
+                members = [(m, old.extractfile(m).read() if m.isfile() else None) for m in old.getmembers()]
+            with tarfile.open(package, "w:gz") as new:
+                for m, data in change(members):
+                    new.addfile(m, data and io.BytesIO(data))
+            pathlib.Path(f"{package}.sha256").write_text(f"{hashlib.sha256(package.read_bytes()).hexdigest()}  p-1.tar.gz\n")
 
         def owned(members):
             members[-1][0].uid = 1000
             return members
-        cases = {  # case: what is done to the package once packed, whether it passes
+        cases = {  # case: what is done to the package once packed, whether the check passes it
             "as packed": (lambda: None, True),
-            "its files out of order": (repacked(lambda members: members[:-2] + members[:-3:-1]), False),
-            "a file not owned by 0:0": (repacked(owned), False),
+            "its files out of order": (lambda: repack(lambda members: members[:-2] + members[:-3:-1]), False),
+            "a file not owned by 0:0": (lambda: repack(owned), False),
             # Checked in another folder, a path still finds the package.
-            "a .sha256 naming the package where it was built": (lambda: pathlib.Path(package + ".sha256").write_text(
-                pathlib.Path(package + ".sha256").read_text().replace("  ", "  " + str(tmp) + "/")), False),
+            "a .sha256 naming the package where it was built": (lambda: pathlib.Path(f"{package}.sha256").write_text(
+                pathlib.Path(f"{package}.sha256").read_text().replace("  ", f"  {tmp}/")), False),
         }
         for case, (spoil, passes) in cases.items():
             with self.subTest(case):
-                subprocess.run([sys.executable, archive, tmp / "stage", package], check=True)
+                subprocess.run([sys.executable, archive, stage.parent, package], check=True)
                 spoil()
                 check = subprocess.run([sys.executable, archive, "--check", package, *files], capture_output=True)
                 self.assertEqual(check.returncode == 0, passes, check.stdout.decode())

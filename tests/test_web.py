@@ -255,19 +255,17 @@ class InPlace(Page):
         if self.copy_only:
             self.assertFalse(self.js("return document.getElementById('folder').offsetParent !== null"))
 
-    def root(self):
+    def as_root(self, do, undo):
+        """Runs a command that needs root (a mount, a flag), and its undoing after the case."""
         if os.geteuid() != 0:
             self.skipTest("needs root: mounts and the immutable flag")
-
-    def run_(self, cmd):
-        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(do, check=True)
+        self.addCleanup(subprocess.run, undo, check=True)
 
     def mount(self, folder, *how):
-        """Mounts over folder (its files kept), undone after the case."""
-        self.root()
+        """Mounts over folder, its files kept."""
         files = {f.name: f.read_bytes() for f in folder.iterdir()}
-        self.run_(["mount", *how, str(folder)])
-        self.addCleanup(self.run_, ["umount", str(folder)])
+        self.as_root(["mount", *how, str(folder)], ["umount", str(folder)])
         for name, data in files.items():
             (folder / name).write_bytes(data)
 
@@ -276,34 +274,10 @@ class InPlace(Page):
 
     def read_only(self, folder):
         self.mount(folder, "--bind", str(folder))
-        self.run_(["mount", "-o", "remount,bind,ro", str(folder)])
+        subprocess.run(["mount", "-o", "remount,bind,ro", str(folder)], check=True)
 
     def immutable(self, folder):
-        self.root()
-        self.run_(["chattr", "+i", str(folder)])
-        self.addCleanup(self.run_, ["chattr", "-i", str(folder)])
-
-    def open_folder(self, files, setup=None, how="drop"):
-        """A folder GAME of these files, set up, then opened on a fresh page
-        (how: drop, pick, private: in a window that may not write, or the
-        picker cancelled or refused); returns it and the verdict."""
-        self.open_page(writable=how != "private")
-        folder = self.folder(files)
-        if setup:
-            setup(folder)
-        if how in ("cancel", "refuse"):
-            # The picker's answer is taken within the click, before the click returns.
-            self.js("window.showDirectoryPicker = () => Promise.reject(new DOMException('', arguments[0]))",
-                    "AbortError" if how == "cancel" else "SecurityError")
-            self.browser.click("folder")
-            return folder, self.text("status")
-        if how == "pick":  # the picker answers with the folder a drop hands over
-            self.js("addEventListener('drop', e => { e.stopImmediatePropagation(); e.preventDefault();"
-                    " const folder = e.dataTransfer.items[0].getAsFileSystemHandle();"
-                    " window.showDirectoryPicker = () => folder; }, { capture: true, once: true })")
-            self.browser.drop([str(folder)])
-        return folder, self.verdict(lambda: self.browser.click("folder") if how == "pick"
-                                    else self.browser.drop([str(folder)]))
+        self.as_root(["chattr", "+i", str(folder)], ["chattr", "-i", str(folder)])
 
     def button(self):
         """The write button: (label, shown, enabled)."""
@@ -327,22 +301,24 @@ class InPlace(Page):
         kept = "A copy of your original is kept beside it: DUKE3D.BAK."
         unchanged = ["DUKE3D.EXE on disk is unchanged.", "Or save a patched copy"]
         stuff = {EXE: good, "GAME.CON": b"con"}
-        exe = lambda f: os.path.join(f, EXE)  # noqa: E731
+        # Another file that the patch turns into the same one: another name in the first place.
+        twin = good[:EXPECTED[0][0]] + b"NAME 9" + good[EXPECTED[0][0] + 6:]
         # The folder after the button, from its files before: patched, with the backup in bak.
         fine = lambda bak=BAK: lambda files: {**files, EXE: patched(good), bak: good}  # noqa: E731
         same = lambda files: files  # noqa: E731
+        put = lambda data: lambda folder: (folder / EXE).write_bytes(data)  # noqa: E731
+        close, write = "FileSystemWritableFileStream.close", "FileSystemWritableFileStream.write"
 
-        # Another file that the patch turns into the same one: another name in the first place.
-        twin = good[:EXPECTED[0][0]] + b"NAME 9" + good[EXPECTED[0][0] + 6:]
+        def row(files, said=None, after=same, setup=None, how="drop", verdict=READY, at=None):
+            """A case: the folder's files, what the status says after the button
+            (None: no button) and the folder after it, from its files before;
+            what is done to the folder first, how it is opened, the verdict; at
+            the button: AGAIN, or (method, nth, after) to hold at, () for before
+            it, and what to do there."""
+            return files, setup, how, verdict, at, said, after
 
-        def refuse(method, nth, error, name=None):
-            """A setup that makes the page's nth call of method (0: each on name) fail with error."""
-            return lambda folder: self.js(
-                "const [path, nth, error, name] = arguments, [owner, method] = path.split('.');"
-                "const proto = window[owner].prototype, real = proto[method]; let n = 0;"
-                "proto[method] = function (...args) {"
-                "  return (nth ? ++n === nth : this.name === name) ? Promise.reject(new DOMException('', error))"
-                "                                                   : real.apply(this, args); }", method, nth, error, name)
+        def refuse(method, nth, error, name=None):  # a setup: the page's nth call of method fails with error
+            return lambda folder: self.hold(method, nth, error=error, name=name)
 
         def toggle(folder):
             for _ in range(2):
@@ -355,118 +331,103 @@ class InPlace(Page):
             self.assertRegex(self.text("status"), "Patching DUKE3D.EXE in the folder GAME.*\n*Wait for it to finish")
 
         cases = {
-            # case: (files, setup of the folder, how it is opened, the verdict,
-            #        at the button: None, or (method, nth, after) to hold at and what to do there,
-            #        what the status says after it, the folder after it; None: no button)
-            "patched in place": (stuff, None, "drop", READY, None, done + [kept], fine()),
-            "chosen with the picker": ({EXE: good}, None, "pick", READY, None, done + [kept], fine()),
-            "another DUKE3D.BAK kept": ({EXE: good, BAK: b"old"}, None, "drop", READY, None,
-                                        ["DUKE3D.BAK holds another file", "as DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
-            "the backup already there": ({EXE: good, BAK: good}, None, "drop", READY, None,
-                                         ["A copy of your original was already there: DUKE3D.BAK."], fine()),
-            "a doubtful file, confirmed": ({EXE: odd}, None, "drop", "other than text", None, ["is now patched"],
-                                           lambda f: {EXE: patched(odd), BAK: odd}),
-            "the name in lower case": ({"duke3d.exe": good}, None, "pick", "called duke3d.exe", None, ["is now patched"],
-                                       lambda f: {"duke3d.exe": patched(good), BAK: good}),
+            "patched in place": row(stuff, done + [kept], fine()),
+            "chosen with the picker": row({EXE: good}, done + [kept], fine(), how="pick"),
+            "another DUKE3D.BAK kept": row({EXE: good, BAK: b"old"}, ["DUKE3D.BAK holds another file", "as DUKE3D-2.BAK"],
+                                           fine("DUKE3D-2.BAK")),
+            "the backup already there": row({EXE: good, BAK: good},
+                                            ["A copy of your original was already there: DUKE3D.BAK."], fine()),
+            "a doubtful file, confirmed": row({EXE: odd}, ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd},
+                                              verdict="other than text"),
+            "the name in lower case": row({"duke3d.exe": good}, ["is now patched"],
+                                          lambda f: {"duke3d.exe": patched(good), BAK: good}, how="pick",
+                                          verdict="called duke3d.exe"),
             # An interrupted attempt's leftovers are removed and named; a player's files stay.
-            "leftovers of an attempt cut off": (
+            "leftovers of an attempt cut off": row(
                 {EXE: good, BAK: b"", "DUKE3D.EXE.crswap": good[:99], "DUKE3D.BAK.part": good[:500],
                  "DUKE3D-2.BAK.part.crswap": b"", "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"},
-                None, "drop", READY, None,
                 ["removed what an interrupted attempt had left in the folder: DUKE3D-2.BAK.part.crswap, "
                  "DUKE3D.BAK.part, DUKE3D.EXE.crswap, DUKE3D.BAK.", kept],
                 lambda f: {EXE: patched(good), BAK: good, "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"}),
-            "a link as DUKE3D.BAK": ({EXE: good, "OLD": b"old"}, lambda f: os.symlink("OLD", f / BAK), "drop", READY,
-                                     None, ["Not used for the backup, and left as they are: DUKE3D.BAK",
-                                            "kept beside it: DUKE3D-2.BAK"],
-                                     lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: b"old"}),
-            "a DUKE3D.BAK.part of the player's": ({EXE: good, "DUKE3D.BAK.part": b"mine"}, None, "drop", READY, None,
-                                                  ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
+            "a link as DUKE3D.BAK": row({EXE: good, "OLD": b"old"}, ["Not used for the backup, and left as they are: "
+                                                                    "DUKE3D.BAK", "kept beside it: DUKE3D-2.BAK"],
+                                        lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: b"old"},
+                                        setup=lambda f: os.symlink("OLD", f / BAK)),
+            "a DUKE3D.BAK.part of the player's": row({EXE: good, "DUKE3D.BAK.part": b"mine"},
+                                                     ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
             # Chromium run as root reads any file: one it may not read is made in the page.
-            "a DUKE3D.BAK the browser may not read": ({EXE: good, BAK: b"old"}, refuse("FileSystemFileHandle.getFile", 0,
-                                                      "NotReadableError", BAK), "drop", READY, None,
-                                                      ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
-            "a folder named DUKE3D.BAK": ({EXE: good}, lambda f: (f / BAK).mkdir(), "drop", READY, None,
-                                          ["Not used for the backup", "beside it: DUKE3D-2.BAK"],
-                                          lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: None}),
+            "a DUKE3D.BAK the browser may not read": row(
+                {EXE: good, BAK: b"old"}, ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK"),
+                setup=refuse("FileSystemFileHandle.getFile", 0, "NotReadableError", BAK)),
+            "a folder named DUKE3D.BAK": row({EXE: good}, ["Not used for the backup", "beside it: DUKE3D-2.BAK"],
+                                             lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: None},
+                                             setup=lambda f: (f / BAK).mkdir()),
             # The same size: only the bytes tell; what was left stays, since nothing is written.
-            "changed on disk since, its size the same": ({EXE: good, "DUKE3D.EXE.crswap": b""}, None, "drop", READY,
-                                                         ((), lambda f: pathlib.Path(exe(f)).write_bytes(twin)),
-                                                         ["has changed on disk", "Nothing was written"],
-                                                         lambda f: {**f, EXE: twin}),
-            "changed on disk since": ({EXE: good}, None, "drop", READY,
-                                      ((), lambda f: pathlib.Path(exe(f)).write_bytes(other)),
-                                      ["has changed on disk", "Nothing was written"], lambda f: {EXE: other}),
+            "changed on disk since, its size the same": row(
+                {EXE: good, "DUKE3D.EXE.crswap": b""}, ["has changed on disk", "Nothing was written"],
+                lambda f: {**f, EXE: twin}, at=((), put(twin))),
+            "changed on disk since": row({EXE: good}, ["has changed on disk", "Nothing was written"],
+                                         lambda f: {EXE: other}, at=((), put(other))),
             # Held with the writer opened: the change is seen before its copy replaces the file.
-            "changed while it is written": ({EXE: good}, None, "drop", READY,
-                                            (("FileSystemFileHandle.createWritable", 1, True),
-                                             lambda f: pathlib.Path(exe(f)).write_bytes(other)),
-                                            ["has changed on disk", "Nothing was written"], lambda f: {EXE: other}),
+            "changed while it is written": row({EXE: good}, ["has changed on disk", "Nothing was written"],
+                                               lambda f: {EXE: other},
+                                               at=(("FileSystemFileHandle.createWritable", 1, True), put(other))),
             # Held after the file was replaced: told as it is, never written over.
-            "changed just after it was written": ({EXE: good}, None, "drop", READY,
-                                                  (("FileSystemWritableFileStream.close", 2, True),
-                                                   lambda f: pathlib.Path(exe(f)).write_bytes(other)),
-                                                  ["another program changed DUKE3D.EXE", "left it as it is",
-                                                   "safe in DUKE3D.BAK"], lambda f: {EXE: other, BAK: good}),
-            "deleted after the verdict": ({EXE: good}, None, "drop", READY, ((), lambda f: os.unlink(exe(f))),
-                                          ["no longer in the folder GAME", "Nothing was written"], lambda f: {}),
-            "deleted after the backup": ({EXE: good}, None, "drop", READY,
-                                         (("FileSystemWritableFileStream.write", 2, False), lambda f: os.unlink(exe(f))),
-                                         ["no longer in the folder GAME", "safe in DUKE3D.BAK", "rename DUKE3D.BAK"],
-                                         lambda f: {BAK: good}),
-            "read-only DUKE3D.EXE": ({EXE: good}, lambda f: os.chmod(f / EXE, 0o444), "drop", READY, None,
-                                     ["marked read-only", "untick Read-only", *unchanged], same),
-            "a read-only folder": ({EXE: good}, self.read_only, "drop", READY, None,
-                                   ["may not write in the folder GAME", *unchanged], same),
-            "an immutable folder": ({EXE: good}, self.immutable, "drop", READY, None,
-                                    ["may not write in the folder GAME", *unchanged], same),
-            "no room for the backup": ({EXE: good}, self.tmpfs(1600), "drop", READY, None,
-                                       ["not enough free space", "about 2,273,524 bytes free", *unchanged], same),
-            "no room for the browser's copy": ({EXE: good}, self.tmpfs(2600), "drop", READY, None,
-                                               ["not enough free space", *unchanged], same),
-            "permission refused": ({EXE: good}, None, "private", READY, None, ["not allowed", *unchanged], same),
-            "the picker cancelled": ({EXE: good}, None, "cancel", "Nothing patched yet", None, None, same),
-            "the picker refused": ({EXE: good}, None, "refuse", "would not open that folder", None, None, same),
-            "the backup changed as it is written": ({EXE: good}, None, "drop", READY,
-                                                    (("FileSystemWritableFileStream.close", 1, True),
-                                                     lambda f: (f / "DUKE3D.BAK.part").write_bytes(b"x")),
-                                                    ["is not what the page wrote", *unchanged], same),
+            "changed just after it was written": row(
+                {EXE: good}, ["another program changed DUKE3D.EXE", "left it as it is", "safe in DUKE3D.BAK"],
+                lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other))),
+            "deleted after the verdict": row({EXE: good}, ["no longer in the folder GAME", "Nothing was written"],
+                                             lambda f: {}, at=((), lambda f: (f / EXE).unlink())),
+            "deleted after the backup": row(
+                {EXE: good}, ["no longer in the folder GAME", "safe in DUKE3D.BAK", "rename DUKE3D.BAK"],
+                lambda f: {BAK: good}, at=((write, 2, False), lambda f: (f / EXE).unlink())),
+            "read-only DUKE3D.EXE": row({EXE: good}, ["marked read-only", "untick Read-only", *unchanged],
+                                        setup=lambda f: os.chmod(f / EXE, 0o444)),
+            "a read-only folder": row({EXE: good}, ["may not write in the folder GAME", *unchanged], setup=self.read_only),
+            "an immutable folder": row({EXE: good}, ["may not write in the folder GAME", *unchanged], setup=self.immutable),
+            "no room for the backup": row({EXE: good}, ["not enough free space", "about 2,273,524 bytes free", *unchanged],
+                                          setup=self.tmpfs(1600)),
+            "no room for the browser's copy": row({EXE: good}, ["not enough free space", *unchanged],
+                                                  setup=self.tmpfs(2600)),
+            "permission refused": row({EXE: good}, ["not allowed", *unchanged], how="private"),
+            "the picker cancelled": row({EXE: good}, how="cancel", verdict="Nothing patched yet"),
+            "the picker refused": row({EXE: good}, how="refuse", verdict="would not open that folder"),
+            "the backup changed as it is written": row(
+                {EXE: good}, ["is not what the page wrote", *unchanged],
+                at=((close, 1, True), lambda f: (f / "DUKE3D.BAK.part").write_bytes(b"x"))),
             # As the browser says it on Windows, where the game holds the file
             # open: made in the page, the one fault this machine cannot make.
-            "held open by the game": ({EXE: good}, refuse("FileSystemWritableFileStream.close", 2,
-                                                          "NoModificationAllowedError"), "drop", READY, None,
-                                      ["still has it open", "Close the game", *unchanged], same),
+            "held open by the game": row({EXE: good}, ["still has it open", "Close the game", *unchanged],
+                                         setup=refuse(close, 2, "NoModificationAllowedError")),
             # The only copy of the original is never removed for a failure.
-            "the way back, held open by the game": ({EXE: patched(good), BAK: good},
-                                                    refuse("FileSystemWritableFileStream.close", 1, "InvalidStateError"),
-                                                    "drop", "holds your original", None, ["still has it open"], same),
-            "patched, then put back at once": ({EXE: good}, None, "drop", READY, AGAIN,
-                                               ["is your original again"], lambda f: {EXE: good, BAK: good}),
-            "the way back": ({EXE: patched(good), BAK: good}, None, "drop", "DUKE3D.BAK beside it holds your original",
-                             None, ["is your original again", "DUKE3D.BAK is still beside it"],
-                             lambda f: {EXE: good, BAK: good}),
-            "the way back from another backup": (
-                {EXE: patched(good), BAK: other, "DUKE3D-2.BAK": good}, None, "drop", "DUKE3D-2.BAK beside it",
-                None, ["is your original again, the same as DUKE3D-2.BAK"], lambda f: {**f, EXE: good}),
-            "already patched, no backup": ({EXE: patched(good), BAK: patched(good)}, None, "drop", "already patched",
-                                           None, None, same),
-            "the way back from the first of two originals": (
-                {EXE: patched(good), BAK: good, "DUKE3D-2.BAK": twin}, None, "drop", "DUKE3D.BAK beside it", None,
-                ["is your original again, the same as DUKE3D.BAK."], lambda f: {**f, EXE: good}),
-            "the way back, after an attempt cut off": (
-                {EXE: patched(good), BAK: good, "DUKE3D.EXE.1.crswap": b"", "DUKE3D-2.BAK.part": good[:REACH]}, None,
-                "drop", "DUKE3D.BAK beside it", None, ["is your original again", "DUKE3D-2.BAK.part, DUKE3D.EXE.1.crswap"],
-                lambda f: {EXE: good, BAK: good}),
-            "a link as DUKE3D.EXE": ({"REAL.EXE": good}, lambda f: os.symlink("REAL.EXE", f / EXE), "drop",
-                                     "finds no DUKE3D.EXE in the folder GAME", None, None,
-                                     lambda f: {**f, EXE: good}),
+            "the way back, held open by the game": row({EXE: patched(good), BAK: good}, ["still has it open"],
+                                                       setup=refuse(close, 1, "InvalidStateError"),
+                                                       verdict="holds your original"),
+            "patched, then put back at once": row({EXE: good}, ["is your original again"],
+                                                  lambda f: {EXE: good, BAK: good}, at=AGAIN),
+            "the way back": row({EXE: patched(good), BAK: good}, ["is your original again", "DUKE3D.BAK is still beside it"],
+                                lambda f: {EXE: good, BAK: good}, verdict="DUKE3D.BAK beside it holds your original"),
+            "the way back from another backup": row(
+                {EXE: patched(good), BAK: other, "DUKE3D-2.BAK": good}, ["is your original again, the same as DUKE3D-2.BAK"],
+                lambda f: {**f, EXE: good}, verdict="DUKE3D-2.BAK beside it"),
+            "already patched, no backup": row({EXE: patched(good), BAK: patched(good)}, verdict="already patched"),
+            "the way back from the first of two originals": row(
+                {EXE: patched(good), BAK: good, "DUKE3D-2.BAK": twin}, ["is your original again, the same as DUKE3D.BAK."],
+                lambda f: {**f, EXE: good}, verdict="DUKE3D.BAK beside it"),
+            "the way back, after an attempt cut off": row(
+                {EXE: patched(good), BAK: good, "DUKE3D.EXE.1.crswap": b"", "DUKE3D-2.BAK.part": good[:REACH]},
+                ["is your original again", "DUKE3D-2.BAK.part, DUKE3D.EXE.1.crswap"], lambda f: {EXE: good, BAK: good},
+                verdict="DUKE3D.BAK beside it"),
+            "a link as DUKE3D.EXE": row({"REAL.EXE": good}, after=lambda f: {**f, EXE: good},
+                                        setup=lambda f: os.symlink("REAL.EXE", f / EXE),
+                                        verdict="finds no DUKE3D.EXE in the folder GAME"),
             # One write at a time, told about its own folder.
-            "the box ticked and unticked while it is written": (
-                {EXE: odd}, None, "drop", "other than text", (("FileSystemWritableFileStream.close", 2, False), toggle),
-                ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd}),
-            "another folder dropped while it is written": (
-                stuff, None, "drop", READY, (("FileSystemWritableFileStream.close", 2, False), drop_other),
-                done + [kept], lambda f: {**fine()(f), **self.assert_folder(self.other, {EXE: good})}),
+            "the box ticked and unticked while it is written": row(
+                {EXE: odd}, ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd}, verdict="other than text",
+                at=((close, 2, False), toggle)),
+            "another folder dropped while it is written": row(
+                stuff, done + [kept], lambda f: {**fine()(f), **self.assert_folder(self.other, {EXE: good})},
+                at=((close, 2, False), drop_other)),
         }
         for case, (files, setup, how, verdict, hold, said, after) in cases.items():
             with self.subTest(case):
@@ -631,8 +592,7 @@ class Keyboard(Page):
                 self.drop(("DUKE3D.EXE", REACH), ("DUKE3D.BAK", REACH))
                 self.assertTrue(self.js(seen, "status"))
                 if self.browser.name == "chromium":  # and a write's outcome, its status scrolled past
-                    self.open_page(writable=True)
-                    self.verdict(lambda: self.browser.drop([str(self.folder({"DUKE3D.EXE": image(REACH)}))]))
+                    self.open_folder({"DUKE3D.EXE": image(REACH)})
                     self.js("document.getElementById('write').scrollIntoView()")
                     self.assertFalse(self.js(seen, "status"))
                     self.press("write")
