@@ -46,6 +46,7 @@ class Patch(Page):
                                      text[:2] + ["NAME 3 (10 bytes past the end of the file)"] +
                                      [f"(all {n} bytes past the end of the file)" for n in lengths[3:]], ["too short"]),
             "another name": ("duke3d-copy.exe", image(REACH + 1), None, []),
+            "a copy saved twice": ("DUKE3D(1).EXE", image(REACH + 1), None, []),
             "the name in lower case": ("duke3d.exe", image(REACH + 1), None, []),
         }
         for case, (name, before, was, doubts) in cases.items():
@@ -63,8 +64,11 @@ class Patch(Page):
                 self.assertEqual(self.save_button(), ("save quiet", f"Save the patched copy anyway ({name})")
                                  if doubts else ("save", f"Save the patched copy ({name})"))
                 self.assertEqual(self.js("return document.getElementById('save').disabled"), bool(doubts))
-                self.assertIn("DUKE3D(1).EXE", self.text("save-note"))
-                self.assertEqual(self.text("chosen"), f"Chosen: {name} ({len(before):,} bytes)")
+                self.assertIn("a number added to its name", self.text("save-note"))
+                self.assertEqual(self.text("chosen"), f"Chosen: {name}, {len(before):,} bytes")
+                # A file's name is kept whole, on one line, as is a number with its unit.
+                self.assertEqual(self.js("return Array.from(document.querySelectorAll('#chosen span'),"
+                                         " e => [e.className, e.textContent])"), [["name", name], ["size", f"{len(before):,}\u00a0bytes"]])
                 self.assertEqual(self.text("sum-before"), hashlib.sha256(before).hexdigest())
                 self.assertEqual(self.text("sum-after"), hashlib.sha256(want).hexdigest())
                 self.assertEqual(self.column(0), [f"0x{o:X}" for o, _ in EXPECTED])
@@ -126,7 +130,7 @@ class Repeat(Page):
                 self.choose("DUKE3D.EXE", newer)
                 self.js("__release()")
                 self.wait(lambda: self.js("return __digests === 0"), "the older choice's end")
-                self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE ({len(newer):,} bytes)")
+                self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE, {len(newer):,} bytes")
                 self.assertEqual(self.text("sum-before"), hashlib.sha256(newer).hexdigest())
                 if nth == 1:  # a page that may write to folders saves elsewhere
                     self.save(patched(newer))
@@ -136,7 +140,7 @@ class TooLarge(Page):
     def test_a_file_over_the_limit_is_refused_and_the_page_goes_on(self):
         status = self.choose("DUKE3D.EXE", size=LIMIT + 1)
         self.assertIn("too large", status)
-        self.assertIn("up to 64 MiB", status)
+        self.assertIn("up to 64 MB", status)
         self.assert_refused(status)
         self.assertEqual(os.listdir(self.browser.downloads), [])
 
@@ -174,7 +178,7 @@ class Failure(Page):
 class Drop(Page):
     def test_one_file_is_patched_and_several_or_none_are_refused(self):
         self.assertIn("copy is ready", self.drop(("DUKE3D.EXE", REACH + 1)))
-        self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE ({REACH + 1:,} bytes)")
+        self.assertEqual(self.text("chosen"), f"Chosen: DUKE3D.EXE, {REACH + 1:,} bytes")
         self.save(patched(image(REACH + 1)))
 
         cases = {  # what is dropped: (what the page says, what it names as dropped)
@@ -297,8 +301,8 @@ class InPlace(Page):
             return
         good, odd, other = self.GOOD, random.Random(3).randbytes(REACH), image(REACH + 101)
         EXE, BAK, READY = self.EXE, self.BAK, self.READY
-        done = ["Done: DUKE3D.EXE in the folder GAME is now patched."]
-        kept = "A copy of your original is kept beside it: DUKE3D.BAK."
+        done = ["Done: DUKE3D.EXE in the GAME folder is now patched."]
+        kept = "A copy of your original is kept in the same folder: DUKE3D.BAK."
         unchanged = ["DUKE3D.EXE on disk is unchanged.", "Or save a patched copy"]
         stuff = {EXE: good, "GAME.CON": b"con"}
         # Another file that the patch turns into the same one: another name in the first place.
@@ -328,12 +332,12 @@ class InPlace(Page):
         def drop_other(folder):
             self.other = self.folder({EXE: good})
             self.browser.drop([str(self.other)])
-            self.assertRegex(self.text("status"), "Patching DUKE3D.EXE in the folder GAME.*\n*Wait for it to finish")
+            self.assertRegex(self.text("status"), "Patching DUKE3D.EXE in the GAME folder.*\n*Wait for it to finish")
 
         cases = {
             "patched in place": row(stuff, done + [kept], fine()),
             "chosen with the picker": row({EXE: good}, done + [kept], fine(), how="pick"),
-            "another DUKE3D.BAK kept": row({EXE: good, BAK: b"old"}, ["DUKE3D.BAK holds another file", "as DUKE3D-2.BAK"],
+            "another DUKE3D.BAK kept": row({EXE: good, BAK: b"old"}, ["DUKE3D.BAK is a different file, not a copy of yours", "saved as DUKE3D-2.BAK"],
                                            fine("DUKE3D-2.BAK")),
             "the backup already there": row({EXE: good, BAK: good},
                                             ["A copy of your original was already there: DUKE3D.BAK."], fine()),
@@ -347,19 +351,19 @@ class InPlace(Page):
                 {EXE: good, BAK: b"", "DUKE3D.EXE.crswap": good[:99], "DUKE3D.BAK.part": good[:500],
                  "DUKE3D-2.BAK.part.crswap": b"", "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"},
                 ["removed what an interrupted attempt had left in the folder: DUKE3D-2.BAK.part.crswap, "
-                 "DUKE3D.BAK.part, DUKE3D.EXE.crswap, DUKE3D.BAK.", kept],
+                 "DUKE3D.BAK.part, DUKE3D.EXE.crswap, and DUKE3D.BAK.", kept],
                 lambda f: {EXE: patched(good), BAK: good, "NOTES.crswap": b"mine", "DUKE3D-3.BAK.part": b"mine"}),
-            "a link as DUKE3D.BAK": row({EXE: good, "OLD": b"old"}, ["Not used for the backup, and left as they are: "
-                                                                    "DUKE3D.BAK", "kept beside it: DUKE3D-2.BAK"],
+            "a link as DUKE3D.BAK": row({EXE: good, "OLD": b"old"}, ["could not be used for the backup and were left "
+                                                                    "untouched: DUKE3D.BAK", "folder: DUKE3D-2.BAK"],
                                         lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: b"old"},
                                         setup=lambda f: os.symlink("OLD", f / BAK)),
             "a DUKE3D.BAK.part of the player's": row({EXE: good, "DUKE3D.BAK.part": b"mine"},
-                                                     ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
+                                                     ["kept in the same folder: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK")),
             # Chromium run as root reads any file: one it may not read is made in the page.
             "a DUKE3D.BAK the browser may not read": row(
-                {EXE: good, BAK: b"old"}, ["kept beside it: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK"),
+                {EXE: good, BAK: b"old"}, ["kept in the same folder: DUKE3D-2.BAK"], fine("DUKE3D-2.BAK"),
                 setup=refuse("FileSystemFileHandle.getFile", 0, "NotReadableError", BAK)),
-            "a folder named DUKE3D.BAK": row({EXE: good}, ["Not used for the backup", "beside it: DUKE3D-2.BAK"],
+            "a folder named DUKE3D.BAK": row({EXE: good}, ["could not be used for the backup", "folder: DUKE3D-2.BAK"],
                                              lambda f: {**fine("DUKE3D-2.BAK")(f), BAK: None},
                                              setup=lambda f: (f / BAK).mkdir()),
             # The same size: only the bytes tell; what was left stays, since nothing is written.
@@ -374,17 +378,18 @@ class InPlace(Page):
                                                at=(("FileSystemFileHandle.createWritable", 1, True), put(other))),
             # Held after the file was replaced: told as it is, never written over.
             "changed just after it was written": row(
-                {EXE: good}, ["another program changed DUKE3D.EXE", "left it as it is", "safe in DUKE3D.BAK"],
+                {EXE: good}, ["Another program changed DUKE3D.EXE", "neither your original nor the patched file", "left it as it is",
+                             "safe in DUKE3D.BAK"],
                 lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other))),
-            "deleted after the verdict": row({EXE: good}, ["no longer in the folder GAME", "Nothing was written"],
+            "deleted after the verdict": row({EXE: good}, ["no longer in the GAME folder", "Nothing was written"],
                                              lambda f: {}, at=((), lambda f: (f / EXE).unlink())),
             "deleted after the backup": row(
-                {EXE: good}, ["no longer in the folder GAME", "safe in DUKE3D.BAK", "rename DUKE3D.BAK"],
+                {EXE: good}, ["no longer in the GAME folder", "safe in DUKE3D.BAK", "rename DUKE3D.BAK"],
                 lambda f: {BAK: good}, at=((write, 2, False), lambda f: (f / EXE).unlink())),
             "read-only DUKE3D.EXE": row({EXE: good}, ["marked read-only", "untick Read-only", *unchanged],
                                         setup=lambda f: os.chmod(f / EXE, 0o444)),
-            "a read-only folder": row({EXE: good}, ["may not write in the folder GAME", *unchanged], setup=self.read_only),
-            "an immutable folder": row({EXE: good}, ["may not write in the folder GAME", *unchanged], setup=self.immutable),
+            "a read-only folder": row({EXE: good}, ["may not write in the GAME folder", *unchanged], setup=self.read_only),
+            "an immutable folder": row({EXE: good}, ["may not write in the GAME folder", *unchanged], setup=self.immutable),
             "no room for the backup": row({EXE: good}, ["not enough free space", "about 2,273,524 bytes free", *unchanged],
                                           setup=self.tmpfs(1600)),
             "no room for the browser's copy": row({EXE: good}, ["not enough free space", *unchanged],
@@ -405,22 +410,23 @@ class InPlace(Page):
                                                        verdict="holds your original"),
             "patched, then put back at once": row({EXE: good}, ["is your original again"],
                                                   lambda f: {EXE: good, BAK: good}, at=AGAIN),
-            "the way back": row({EXE: patched(good), BAK: good}, ["is your original again", "DUKE3D.BAK is still beside it"],
-                                lambda f: {EXE: good, BAK: good}, verdict="DUKE3D.BAK beside it holds your original"),
+            "the way back": row({EXE: patched(good), BAK: good},
+                                ["is your original again", "DUKE3D.BAK is still in the same folder"],
+                                lambda f: {EXE: good, BAK: good}, verdict="DUKE3D.BAK in the same folder holds your original"),
             "the way back from another backup": row(
                 {EXE: patched(good), BAK: other, "DUKE3D-2.BAK": good}, ["is your original again, the same as DUKE3D-2.BAK"],
-                lambda f: {**f, EXE: good}, verdict="DUKE3D-2.BAK beside it"),
+                lambda f: {**f, EXE: good}, verdict="DUKE3D-2.BAK in the same folder"),
             "already patched, no backup": row({EXE: patched(good), BAK: patched(good)}, verdict="already patched"),
             "the way back from the first of two originals": row(
                 {EXE: patched(good), BAK: good, "DUKE3D-2.BAK": twin}, ["is your original again, the same as DUKE3D.BAK."],
-                lambda f: {**f, EXE: good}, verdict="DUKE3D.BAK beside it"),
+                lambda f: {**f, EXE: good}, verdict="DUKE3D.BAK in the same folder"),
             "the way back, after an attempt cut off": row(
                 {EXE: patched(good), BAK: good, "DUKE3D.EXE.1.crswap": b"", "DUKE3D-2.BAK.part": good[:REACH]},
-                ["is your original again", "DUKE3D-2.BAK.part, DUKE3D.EXE.1.crswap"], lambda f: {EXE: good, BAK: good},
-                verdict="DUKE3D.BAK beside it"),
+                ["is your original again", "DUKE3D-2.BAK.part and DUKE3D.EXE.1.crswap"], lambda f: {EXE: good, BAK: good},
+                verdict="DUKE3D.BAK in the same folder"),
             "a link as DUKE3D.EXE": row({"REAL.EXE": good}, after=lambda f: {**f, EXE: good},
                                         setup=lambda f: os.symlink("REAL.EXE", f / EXE),
-                                        verdict="finds no DUKE3D.EXE in the folder GAME"),
+                                        verdict="did not find DUKE3D.EXE in the GAME folder"),
             # One write at a time, told about its own folder.
             "the box ticked and unticked while it is written": row(
                 {EXE: odd}, ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd}, verdict="other than text",
@@ -478,10 +484,11 @@ class InPlace(Page):
                     self.assertIn(self.READY, status)
                     status = self.press("write")
                     self.assertIn("is now patched", status)
-                    self.assertEqual(f"left in the folder: {', '.join(litter)}." in status, bool(litter), status)
+                    listed = " and ".join(litter) if len(litter) < 3 else ", ".join(litter[:-1]) + ", and " + litter[-1]
+                    self.assertEqual(f"left in the folder: {listed}." in status, bool(litter), status)
                 else:
                     self.assertEqual(litter, [])
-                    self.assertIn("DUKE3D.BAK beside it holds your original", status)
+                    self.assertIn("DUKE3D.BAK in the same folder holds your original", status)
                 self.assert_folder(folder, {EXE: patched(good), BAK: good})
 
 

@@ -7,9 +7,10 @@ WebAssembly module, as base64, from the build folder, imported as
 compiled/patcher.js and compiled/patcher.wasm); the message files
 (messages/*.arb, English first) as one table, packed (JSON without spaces,
 raw deflate, base64), where it says /*@MESSAGES@*/; the note for browsers
-without scripts in every language where it says <!--@NOSCRIPT@-->; and the
-version where it says @VERSION@. The notes for translators in the message
-files stay out of the page.
+without scripts in every language where it says <!--@NOSCRIPT@-->, and the
+one for browsers too old to unpack the table, as JSON, where it says
+/*@TOOOLD@*/; and the version where it says @VERSION@. The notes for
+translators in the message files stay out of the page.
 
 Usage: inline.py WEB_DIR BUILD_DIR VERSION ESBUILD OUT.HTML
 """
@@ -23,6 +24,7 @@ import sys
 import zlib
 
 FORM = re.compile(r"\s*(=\d+|zero|one|two|few|many|other)\{")
+RIGHT_TO_LEFT = {"ar", "fa", "he", "ur"}  # languages written right to left, by their tag's first part
 
 
 def plural(text):
@@ -45,12 +47,16 @@ def plural(text):
 
 
 def tables(folder):
-    """{tag: {key: message}}, English first, then by tag."""
+    """{tag: {key: message}}, English first, then by tag; a language written
+    right to left says so with dir."""
     files = sorted(folder.glob("*.arb"), key=lambda f: (f.stem != "en", f.stem))
     found = {}
     for f in files:
         arb = json.loads(f.read_text(encoding="utf-8"))
-        found[arb["@@locale"]] = {k: plural(v) for k, v in arb.items() if not k.startswith("@")}
+        tag = arb["@@locale"]
+        found[tag] = {k: plural(v) for k, v in arb.items() if not k.startswith("@")}
+        if tag.split("-")[0] in RIGHT_TO_LEFT:
+            found[tag]["dir"] = "rtl"
     return found
 
 
@@ -72,12 +78,17 @@ def main():
     style = esbuild(tool, "--loader=css", text=(web / "style.css").read_text(encoding="utf-8"))
     packed = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
     table = json.dumps(messages, ensure_ascii=False, separators=(",", ":")).encode()
-    notes = "".join(f'<p class="status failed" lang="{tag}">{html.escape(t["noscript"])}</p>'
+    notes = "".join(f'<p class="status failed" lang="{tag}" dir="{t.get("dir", "ltr")}">{html.escape(t["noscript"])}</p>'
                     for tag, t in messages.items())
+    # Where the browser cannot unpack the tables, its note in every language, unpacked.
+    too_old = json.dumps({tag: [t.get("tooOld", messages["en"]["tooOld"]), t.get("dir", "ltr")]
+                          for tag, t in messages.items()},
+                         ensure_ascii=False, separators=(",", ":"))
     parts = {
         "/*@STYLE@*/": style,
         "/*@MESSAGES@*/": base64.b64encode(packed.compress(table) + packed.flush()).decode("ascii"),
         "<!--@NOSCRIPT@-->": notes,
+        "/*@TOOOLD@*/": too_old,
         "/*@SCRIPT@*/": script,
     }
     page = page.replace("@VERSION@", version)

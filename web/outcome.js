@@ -1,6 +1,6 @@
 // A write's outcome, as the page tells it: what happened, what is on disk
 // now and what to do, and the checksums and buttons that fit it.
-import { $, say, plain, size } from './words.js';
+import { $, say, plain, size, names } from './words.js';
 import { sha256 } from './program.js';
 import { showStatus, showSums, refused } from './verdict.js';
 
@@ -21,17 +21,18 @@ const CAUSES = {
 export async function showOutcome(it, job) {
   const { dir, handle, was, want, restore } = job, name = handle.name, folder = dir.name, backup = it.backup;
   const head = restore ? 'notRestored' : 'notPatched';
-  const tidied = it.cleaned.length ? [['cleaned', { names: it.cleaned.join(', ') }]] : [];
+  const tidied = it.cleaned.length ? [['cleaned', { names: names(it.cleaned) }]] : [];
   // Where the original is safe in a backup: where, and how to get it back by hand.
   const safe = backup ? [['backupHolds', { backup }], ['byHand', { name, backup }]] : [];
   if (it.now === 'want') {
-    const extra = [...tidied, ...it.unusable.length ? [['unusable', { names: it.unusable.join(', ') }]] : []];
+    const extra = [...tidied, ...it.unusable.length ? [['unusable', { names: names(it.unusable) }]] : []];
     $('sure-line').hidden = true;
     plain($('save-note'), '');
     if (restore) {
       $('buttons').hidden = true;
       const sum = await sha256(want);
       showSums([sum, sum], ['backupOriginal', { name }], ['backupOriginal', { name: backup }]);
+      say($('checksum-note'), 'checksumNoteRestored', { name, backup });
       showStatus('ok', [['restored', { name, folder, backup }], ...extra, ['backupStays', { backup }]]);
       return null;
     }
@@ -57,8 +58,9 @@ export async function showOutcome(it, job) {
   plain($('save-note'), '');
   if (!it.written)
     refused(['vanished', { name, folder }], backup ? safe : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
-  else
-    refused([{ gone: 'goneAfter', was: 'notApplied', other: 'changedAfter' }[it.now], { name, folder }],
-            [...it.now !== 'was' ? [['leftAsItIs']] : [], ...tidied, ...safe], head);
+  else if (it.now === 'was')
+    refused(['notApplied', { name }], [...tidied, ...safe], head);
+  else // written, then moved, deleted or changed by another program: neither patched nor not
+    showStatus('failed', [[it.now === 'gone' ? 'goneAfter' : 'changedAfter', { name }], ['leftAsItIs'], ...tidied, ...safe]);
   return null;
 }

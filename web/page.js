@@ -1,6 +1,6 @@
 // The page: what is chosen or dropped, from the choice to the verdict, the
 // controls, and what the page is showing, which only this module changes.
-import { $, element, say, speak, preferred, size, unpack } from './words.js';
+import { $, element, say, speak, preferred, size, names, unpack } from './words.js';
 import { LIMIT, NAME, runPatcher, sha256, same } from './program.js';
 import { showStatus, reveal, refused, showResult } from './verdict.js';
 import { findGame, original, replaceInPlace } from './writing.js';
@@ -36,11 +36,10 @@ function fail(what, next) {
 // the page may write there. Each step reports its own failure.
 async function patch(file, folder = null, run = begin('chosen', { name: file.name, size: size(file.size) })) {
   if (file.size > LIMIT) {
-    fail(['tooLarge', { name: file.name, size: size(file.size) }],
-         ['tooLargeNext', { mib: LIMIT / 1024 / 1024, size: size(LIMIT) }]);
+    fail(['tooLarge', { name: file.name, size: size(file.size) }], ['tooLargeNext', { mib: LIMIT / 1024 / 1024 }]);
     return;
   }
-  showStatus('busy', [['patching']]);
+  showStatus('busy', [['checking']]);
   let before, result;
   try {
     before = new Uint8Array(await file.arrayBuffer());
@@ -65,7 +64,9 @@ async function patch(file, folder = null, run = begin('chosen', { name: file.nam
   // A patched file in its folder: the way back, where a backup beside it is its original.
   if (folder && same(result.after, before))
     folder.original = await original(folder.dir, before);
-  const sums = await Promise.all([sha256(before), sha256(folder?.original?.bytes || result.after)]);
+  // The original's checksum first: for the way back, the backup's.
+  const sums = await Promise.all(folder?.original ? [sha256(folder.original.bytes), sha256(before)]
+                                                  : [sha256(before), sha256(result.after)]);
   if (run !== current)
     return;
   const offer = showResult(file, folder, before, result, sums);
@@ -170,9 +171,10 @@ if (inPlace) {
 unpack().then(() => {
   speak(preferred());
   addEventListener('hashchange', () => speak(preferred()));
-}, () => {
+}, () => { // the tables cannot be unpacked here: the note, in the reader's language, unpacked
+  const notes = JSON.parse($('too-old').textContent), code = preferred(Object.keys(notes)), [note, dir] = notes[code];
   $('status').className = 'status failed';
-  $('status').textContent = 'This browser is too old for this page: use an up-to-date Chrome, Edge, Firefox or Safari.';
+  $('status').replaceChildren(element('p', { lang: code, dir, textContent: note }));
 });
 // The whole page takes a dropped file, so a near miss does not open it in the browser.
 addEventListener('dragover', e => { e.preventDefault(); $('drop').classList.add('over'); });
@@ -196,7 +198,7 @@ addEventListener('drop', e => {
     return;
   }
   const n = files.length;
-  begin(...n ? ['dropped', { n, names: files.map(f => f.name).join(', ') }] : ['droppedNothing']);
+  begin(...n ? ['dropped', { n, names: names(files.map(f => f.name)) }] : ['droppedNothing']);
   showStatus('warn', [n ? ['droppedMany', { n }] : ['droppedNotFile'], ['dropOne']]);
   reveal();
 });

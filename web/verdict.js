@@ -93,7 +93,7 @@ export function showResult(file, folder, before, { after, ranges }, sums) {
   const unchanged = same(after, before);
   const back = folder?.original;
   const where = folder ? ['inFolder', { name: file.name, folder: folder.dir.name }] : file.name;
-  const copy = folder ? null : ['copyNote', { numbered: NAME.replace('.', '(1).'), name: NAME }];
+  const copy = folder ? null : ['copyNote', { name: NAME }];
   const verdict = unchanged && back ? {
     kind: 'ok', urged: false,
     lines: [['alreadyPatched', { where }], ['canRestore', { backup: back.name, name: file.name,
@@ -122,13 +122,18 @@ export function showResult(file, folder, before, { after, ranges }, sums) {
     verdict.lines.push(['calledInFolder', { name: file.name }]);
   showStatus(verdict.kind, verdict.lines);
 
-  // For the way back, the table and the checksums show the original it
-  // brings back.
+  // For the way back, the table shows the original it brings back, and the
+  // checksums the original first, as everywhere.
+  say($('changed'), back ? 'changedBack' : 'changed');
+  say($('caption'), back ? 'captionBack' : 'caption');
   $('changes').replaceChildren(...ranges.map(range => row(range, before, back ? back.bytes : after, doubt.marked)));
-  if (back)
-    showSums(sums, ['namePatched', { name: file.name }], ['backupOriginal', { name: back.name }]);
-  else
+  if (back) {
+    showSums(sums, ['backupOriginal', { name: back.name }], ['namePatched', { name: file.name }]);
+    say($('checksum-note'), 'checksumNoteBack', { backup: back.name, name: file.name });
+  } else {
     showSums(sums, ['yourFile'], ['patchedFile']);
+    say($('checksum-note'), 'checksumNote');
+  }
   $('sure').checked = false;
   $('buttons').hidden = false;
   $('sure-line').hidden = unchanged || !doubt.lines.length;

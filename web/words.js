@@ -8,7 +8,7 @@ export const element = (tag, props, ...children) => {
   return e;
 };
 let messages = null; // every language's table, once unpacked
-let lang, number, plural; // the language chosen, and its ways with numbers
+let lang, number, plural, list; // the language chosen, and its ways with numbers and lists
 
 // The tables come packed by the build (raw deflate, then base64), a third
 // of their size; the browser unpacks them itself. Each language is then
@@ -23,17 +23,21 @@ export async function unpack() {
 
 // A message in the chosen language, or in English where its table has none.
 // A number among the values is written the reader's way, a value [message,
-// values] is a message of its own, and a message with forms for counts
-// takes the one for exactly n (=0), else the one its language uses for n.
+// values] is a message of its own, a value { list } a list of names in the
+// language's way, and a message with forms for counts takes the one for
+// exactly n (=0), else the one its language uses for n.
 function text(key, values = {}) {
   let message = messages[lang][key] || messages.en[key];
   if (typeof message === 'object')
     message = message['=' + values.n] || message[plural.select(values.n)] || message.other;
   return message.replace(/\{(\w+)\}/g, (_, name) => {
     const value = values[name];
-    return typeof value === 'number' ? number.format(value) : Array.isArray(value) ? text(...value) : value;
+    return typeof value === 'number' ? number.format(value) : Array.isArray(value) ? text(...value)
+         : value?.list ? list.format(value.list) : value;
   });
 }
+// Names as a list, { list }, for a message's values.
+export const names = list => ({ list });
 
 // Shows a message in an element, which keeps it, so that a change of
 // language shows it anew. The page's fixed texts name theirs in data-m,
@@ -44,13 +48,18 @@ export function say(e, key, values = {}) {
   return show(e);
 }
 function show(e) { // the element's message, in the language chosen
-  const parts = text(e.dataset.m, e.values || e.dataset).split(FILE);
-  e.replaceChildren(...parts.map((part, i) => i % 2 ? element('span', { className: 'name', textContent: part }) : part));
+  const parts = text(e.dataset.m, e.values || e.dataset).split(DATA);
+  e.replaceChildren(...parts.flatMap((part, i) => i % 3 === 0 ? [part] : !part ? [] : [element('span', i % 3 === 1 ?
+    { className: part.length > 16 ? 'name long' : 'name', dir: 'ltr', textContent: part }
+                 : { className: 'size', textContent: part })]));
   return e;
 }
-// A file's name in a message (DUKE3D.EXE, DUKE3D(1).EXE, DUKE3D.BAK.part),
-// kept apart so that it is never hyphenated as a word.
-const FILE = /([\w()-]+(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b)/i;
+// What a message holds that must stay whole on its line: a file's name
+// (DUKE3D.EXE, DUKE3D(1).EXE, DUKE3D.BAK.part) or SHA-256, left to right
+// in every language and never hyphenated (a name too long for a narrow
+// screen, such as a leftover's, may break); and a number joined to its
+// unit by a no-break space.
+const DATA = /([\w()-]+(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0\p{L}+)/iu;
 export function plain(e, data) { // a text that is the same in every language
   delete e.dataset.m;
   e.textContent = data;
@@ -60,8 +69,7 @@ export function plain(e, data) { // a text that is the same in every language
 // that the page has, by the whole tag and then by the language alone; else
 // English. Tags are compared as text, not parsed: some browsers report
 // their locale's name (such as C), which is no tag at all.
-export function preferred() {
-  const codes = Object.keys(messages);
+export function preferred(codes = Object.keys(messages)) {
   const asked = [new URLSearchParams(location.hash.slice(1)).get('lang'), ...(navigator.languages || [navigator.language])];
   for (const tag of asked.filter(Boolean).map(t => String(t).toLowerCase())) {
     const found = codes.find(code => code.toLowerCase() === tag) ||
@@ -76,7 +84,9 @@ export function speak(code) {
   lang = code;
   number = new Intl.NumberFormat(code);
   plural = new Intl.PluralRules(code);
+  list = new Intl.ListFormat(code, { type: 'conjunction' });
   document.documentElement.lang = code;
+  document.documentElement.dir = messages[code].dir || 'ltr';
   $('lang').value = code;
   document.title = text('title');
   document.querySelectorAll('[data-m]').forEach(show);
