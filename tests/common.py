@@ -53,19 +53,26 @@ def image(size):
     return bytes(data[:size])
 
 
-# Where the built page keeps its texts, packed: JSON, raw deflate, base64.
+# Where the built page keeps its texts, packed: the keys once, each
+# language's texts in their order, the languages written right to left; JSON,
+# raw deflate, base64.
 PACKED = re.compile(r'(<script type="text/plain" id="messages">)([^<]*)')
 
 
 def messages(page):
-    """The built page's texts, unpacked, as its table holds them: {language: {message: text,
-    or {plural form: text}}}."""
+    """The built page's texts, unpacked: {language: {message: text, or
+    {plural form: text}}}, with "dir": "rtl" for a language written right to left."""
     packed = PACKED.search(pathlib.Path(page).read_text(encoding="utf-8"))[2]
-    return json.loads(zlib.decompress(base64.b64decode(packed), -15))
+    table = json.loads(zlib.decompress(base64.b64decode(packed), -15))
+    return {tag: {**dict(zip(table["keys"], texts)), **({"dir": "rtl"} if tag in table["rtl"] else {})}
+            for tag, texts in table["texts"].items()}
 
 
-def with_messages(page, table):
-    """The built page's text with another table of texts packed in."""
+def with_messages(page, tables):
+    """The built page's text with other tables of texts (as messages() gives them) packed in."""
+    keys = [key for key in tables["en"] if key != "dir"]
+    table = {"keys": keys, "rtl": [tag for tag, texts in tables.items() if texts.get("dir") == "rtl"],
+             "texts": {tag: [texts.get(key) for key in keys] for tag, texts in tables.items()}}
     packer = zlib.compressobj(9, zlib.DEFLATED, -15)
     packed = base64.b64encode(packer.compress(json.dumps(table).encode()) + packer.flush()).decode()
     return PACKED.sub(lambda m: m[1] + packed, pathlib.Path(page).read_text(encoding="utf-8"))

@@ -7,16 +7,16 @@ and the built page small enough.
 
 Usage: test_messages.py PATCHER.HTML [unittest arguments]
 """
+import html
 import io
 import json
-import os
 import pathlib
 import re
 import subprocess
 import sys
 import unittest
 
-from common import main
+from common import main, messages
 
 PAGE = None
 WEB = pathlib.Path(__file__).resolve().parent.parent / "web"
@@ -64,8 +64,13 @@ class Messages(unittest.TestCase):
                 self.assertEqual(bytes(self.files[tag]).decode(), self.raw[tag].decode())
                 for key, unit in units.items():
                     self.assertTrue(unit.target.strip(), key)
-                    self.assertEqual(values(unit.target), values(english[key].target), key)
+                    for form in (forms(unit.target) or {"": unit.target}).values():  # every value in each form
+                        self.assertEqual(values(form), values(english[key].target), key)
                     self.assertEqual(forms(unit.target) is None, forms(english[key].target) is None, key)
+                    # Within the length the note gives, give or take a tenth, the values left out.
+                    limit = re.search(r"at most about (\d+) characters", english[key].getnotes())
+                    if limit and forms(unit.target) is None:
+                        self.assertLessEqual(len(re.sub(r"\{\w+\}", "", unit.target)), int(limit[1]) * 1.1, key)
 
     def test_counted_messages_have_the_forms_of_their_language(self):
         for tag, units in self.units.items():
@@ -78,6 +83,9 @@ class Messages(unittest.TestCase):
                     self.assertEqual(sorted(f for f in counted if not f.startswith("=")),
                                      sorted(self.categories[tag]))
                     self.assertTrue(all("{n}" in text for text in counted.values()), counted)
+        # The build refuses a message that it could not show for every count.
+        with self.assertRaises(SystemExit):
+            plural("{n, plural, one{{n} byte}}")
 
     def test_every_english_message_tells_translators_where_it_shows(self):
         for key, unit in self.units["en"].items():
@@ -87,9 +95,20 @@ class Messages(unittest.TestCase):
                 self.assertEqual(set(described), values(unit.target))
                 self.assertTrue(all("example" in p for p in described.values()), described)
 
-    def test_the_page_stays_small(self):
-        # One file to hand around and open offline: 120,000 bytes at most.
-        self.assertLessEqual(os.path.getsize(PAGE), 120_000)
+    def test_the_page_stays_small_and_holds_every_language(self):
+        # One file to hand around and open offline: 120,000 bytes at most,
+        # without the notes for translators; the notes shown without the
+        # packed texts (no scripts, or a browser too old) in every language,
+        # marked with it and its direction.
+        page = pathlib.Path(PAGE).read_text(encoding="utf-8")
+        self.assertLessEqual(len(page.encode()), 120_000)
+        self.assertEqual([key for table in messages(PAGE).values() for key in table if key.startswith("@")], [])
+        noscript = {m[1]: [html.unescape(m[3]), m[2]]
+                    for m in re.finditer(r'<p class="status failed" lang="([^"]+)" dir="(\w+)">(.*?)</p>', page)}
+        too_old = json.loads(re.search(r'id="too-old">(.*?)</script>', page)[1])
+        for tag, raw in self.raw.items():
+            arb, direction = json.loads(raw), "rtl" if tag == "ar" else "ltr"
+            self.assertEqual([noscript.get(tag), too_old.get(tag)], [[arb["noscript"], direction], [arb["tooOld"], direction]])
 
 
 if __name__ == "__main__":

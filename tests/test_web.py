@@ -67,8 +67,8 @@ class Patch(Page):
                 self.assertIn("a number added to its name", self.text("save-note"))
                 self.assertEqual(self.text("chosen"), f"Chosen: {name}, {len(before):,} bytes")
                 # A file's name is kept whole, on one line, as is a number with its unit.
-                self.assertEqual(self.js("return Array.from(document.querySelectorAll('#chosen span'),"
-                                         " e => [e.className, e.textContent])"), [["name", name], ["size", f"{len(before):,}\u00a0bytes"]])
+                self.assertEqual(self.js("return Array.from(document.querySelectorAll('#chosen .name, #chosen .size'),"
+                                         " e => [e.className, e.textContent])"), [["name", name], ["size", f"{len(before):,} bytes"]])
                 self.assertEqual(self.text("sum-before"), hashlib.sha256(before).hexdigest())
                 self.assertEqual(self.text("sum-after"), hashlib.sha256(want).hexdigest())
                 self.assertEqual(self.column(0), [f"0x{o:X}" for o, _ in EXPECTED])
@@ -127,6 +127,10 @@ class Repeat(Page):
                 held = self.hold("Blob.arrayBuffer", nth, after=True)
                 choose()
                 held()
+                # Read, not yet written: said so, in any language.
+                for language in ["ja", "en"]:
+                    self.speak(language)
+                    self.assertEqual(self.text("status"), messages(self.page)[language]["checking"])
                 self.choose("DUKE3D.EXE", newer)
                 self.js("__release()")
                 self.wait(lambda: self.js("return __digests === 0"), "the older choice's end")
@@ -313,13 +317,13 @@ class InPlace(Page):
         put = lambda data: lambda folder: (folder / EXE).write_bytes(data)  # noqa: E731
         close, write = "FileSystemWritableFileStream.close", "FileSystemWritableFileStream.write"
 
-        def row(files, said=None, after=same, setup=None, how="drop", verdict=READY, at=None):
+        def row(files, said=None, after=same, setup=None, how="drop", verdict=READY, at=None, read=()):
             """A case: the folder's files, what the status says after the button
             (None: no button) and the folder after it, from its files before;
             what is done to the folder first, how it is opened, the verdict; at
             the button: AGAIN, or (method, nth, after) to hold at, () for before
-            it, and what to do there."""
-            return files, setup, how, verdict, at, said, after
+            it, and what to do there; the messages then read again in Arabic."""
+            return files, setup, how, verdict, at, said, after, read
 
         def refuse(method, nth, error, name=None):  # a setup: the page's nth call of method fails with error
             return lambda folder: self.hold(method, nth, error=error, name=name)
@@ -337,8 +341,9 @@ class InPlace(Page):
         cases = {
             "patched in place": row(stuff, done + [kept], fine()),
             "chosen with the picker": row({EXE: good}, done + [kept], fine(), how="pick"),
-            "another DUKE3D.BAK kept": row({EXE: good, BAK: b"old"}, ["DUKE3D.BAK is a different file, not a copy of yours", "saved as DUKE3D-2.BAK"],
-                                           fine("DUKE3D-2.BAK")),
+            "another DUKE3D.BAK kept": row({EXE: good, BAK: b"old"}, ["DUKE3D.BAK is a different file, not a copy of yours",
+                                                                     "saved as DUKE3D-2.BAK"], fine("DUKE3D-2.BAK"),
+                                           read=["keptOther"]),
             "the backup already there": row({EXE: good, BAK: good},
                                             ["A copy of your original was already there: DUKE3D.BAK."], fine()),
             "a doubtful file, confirmed": row({EXE: odd}, ["is now patched"], lambda f: {EXE: patched(odd), BAK: odd},
@@ -380,7 +385,7 @@ class InPlace(Page):
             "changed just after it was written": row(
                 {EXE: good}, ["Another program changed DUKE3D.EXE", "neither your original nor the patched file", "left it as it is",
                              "safe in DUKE3D.BAK"],
-                lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other))),
+                lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other)), read=["changedAfter", "leftAsItIs"]),
             "deleted after the verdict": row({EXE: good}, ["no longer in the GAME folder", "Nothing was written"],
                                              lambda f: {}, at=((), lambda f: (f / EXE).unlink())),
             "deleted after the backup": row(
@@ -407,12 +412,14 @@ class InPlace(Page):
             # The only copy of the original is never removed for a failure.
             "the way back, held open by the game": row({EXE: patched(good), BAK: good}, ["still has it open"],
                                                        setup=refuse(close, 1, "InvalidStateError"),
-                                                       verdict="holds your original"),
+                                                       verdict="holds your original",
+                                                       read=["changedBack", "captionBack", "checksumNoteBack", "locked"]),
             "patched, then put back at once": row({EXE: good}, ["is your original again"],
                                                   lambda f: {EXE: good, BAK: good}, at=AGAIN),
             "the way back": row({EXE: patched(good), BAK: good},
                                 ["is your original again", "DUKE3D.BAK is still in the same folder"],
-                                lambda f: {EXE: good, BAK: good}, verdict="DUKE3D.BAK in the same folder holds your original"),
+                                lambda f: {EXE: good, BAK: good}, verdict="DUKE3D.BAK in the same folder holds your original",
+                                read=["restored", "changedBack", "captionBack", "checksumNoteRestored"]),
             "the way back from another backup": row(
                 {EXE: patched(good), BAK: other, "DUKE3D-2.BAK": good}, ["is your original again, the same as DUKE3D-2.BAK"],
                 lambda f: {**f, EXE: good}, verdict="DUKE3D-2.BAK in the same folder"),
@@ -435,12 +442,19 @@ class InPlace(Page):
                 stuff, done + [kept], lambda f: {**fine()(f), **self.assert_folder(self.other, {EXE: good})},
                 at=((close, 2, False), drop_other)),
         }
-        for case, (files, setup, how, verdict, hold, said, after) in cases.items():
+        say = messages(self.page)
+        for case, (files, setup, how, verdict, hold, said, after, read) in cases.items():
             with self.subTest(case):
                 folder, status = self.open_folder(files, setup, how)
                 self.assertIn(verdict, status)
                 self.assertEqual(self.button()[1], said is not None)
                 if said:
+                    # The table shows what the button writes, and the checksums the original first.
+                    back = self.button()[0] == "Put the original back"
+                    self.assertEqual(self.column(2), [old(i) if back else t.decode() + "\\0\\0\\0"
+                                                      for i, (_, t) in enumerate(EXPECTED)])
+                    game = next(data for name, data in files.items() if name.upper() == EXE)
+                    self.assertEqual(self.text("sum-before"), hashlib.sha256(good if back else game).hexdigest())
                     self.assertEqual(self.button()[2], files.get(EXE) is not odd)
                     if files.get(EXE) is odd:
                         self.browser.click("sure")
@@ -456,6 +470,12 @@ class InPlace(Page):
                     # gone or was written by another program meanwhile.
                     if self.status_kind() == "failed":
                         self.assertEqual(all(self.button()[1:]), not re.search("folder again|get it back", status), status)
+                if read:  # the same page in another language
+                    self.speak("ar")
+                    shown = self.js("return document.body.innerText").replace("\u00a0", " ")
+                    for key in read:
+                        for words in re.split(r"\{\w+\}", say["ar"][key].replace("\u00a0", " ")):
+                            self.assertIn(words.strip(), shown, key)
                 self.assert_folder(folder, after(dict(files)))
                 self.doCleanups()  # mounts and flags undone before the next case
 
@@ -506,11 +526,12 @@ class Language(Page):
         self.assertEqual(shown(), ["de", "", say["de"]["title"]])
         self.assertIn(self.text("status"), [say["de"]["nothingYet"], say["de"]["nothingYetFolder"]])
         self.assertEqual(self.choose("DUKE3D.EXE", image(REACH + 1)), say["de"]["copyReady"].format(name="DUKE3D.EXE"))
-        # A number and its unit are never parted at the end of a line.
-        self.assertEqual(self.text("chosen", nbsp="_"), "Gewählt: DUKE3D.EXE (1.136.663_Bytes)")
+        # A number and its unit are kept together.
+        self.assertEqual(self.text("chosen"), "Gewählt: DUKE3D.EXE, 1.136.663 Bytes")
+        self.assertEqual(self.js("return document.querySelector('#chosen .size').textContent"), "1.136.663 Bytes")
         self.assertEqual(self.js("return document.getElementById('lang').value"), "de")
-        for language, chosen in [("pl", "Wybrano: DUKE3D.EXE (1 136 663 bajty)"),
-                                 ("ru", "Выбран: DUKE3D.EXE (1 136 663 байта)")]:
+        for language, chosen in [("pl", "Wybrano: DUKE3D.EXE, 1 136 663 bajty"),
+                                 ("ru", "Выбран: DUKE3D.EXE, 1 136 663 байта")]:
             with self.subTest(language):
                 self.speak(language)
                 self.assertEqual(shown(), [language, "#lang=" + language, say[language]["title"]])
@@ -520,9 +541,14 @@ class Language(Page):
         # Back to English with the list, the list showing it.
         self.speak("en")
         self.assertEqual(self.text("status"), say["en"]["copyReady"].format(name="DUKE3D.EXE"))
+        # Brazilian Portuguese says 0 bytes with a form of its own.
+        self.choose("DUKE3D.EXE", b"")
+        self.speak("pt-BR")
+        self.assertTrue(self.text("chosen").endswith(say["pt-BR"]["bytes"]["=0"].replace("{n}", "0").replace("\u00a0", " ")))
         # A message a table lacks is shown in English.
         lacking = pathlib.Path(self.dir, "lacking.html")
-        lacking.write_text(with_messages(self.page, {**say, "ru": {k: v for k, v in say["ru"].items() if k != "copyReady"}}), encoding="utf-8")
+        lacking.write_text(with_messages(self.page, {**say, "ru": {k: v for k, v in say["ru"].items() if k != "copyReady"}}),
+                           encoding="utf-8")
         self.open_page(f"file://{lacking}#lang=ru")
         self.choose("DUKE3D.EXE", image(REACH + 1))
         self.assertEqual(self.text("status"), say["en"]["copyReady"].format(name="DUKE3D.EXE"))
@@ -530,11 +556,31 @@ class Language(Page):
         self.open_page(f"file://{self.page}#lang=pl")
         self.assertEqual(shown(), ["pl", "#lang=pl", say["pl"]["title"]])
         self.assertEqual(self.js("return document.getElementById('lang').value"), "pl")
-        # A language named as a C library's locale is, de_AT, is German too.
-        self.open_page()
-        self.js("Object.defineProperty(navigator, 'languages', { value: ['xx', 'de_AT'] }); "
-                "dispatchEvent(new HashChangeEvent('hashchange'))")
-        self.assertEqual(shown()[0], "de")
+        # Every language, English first in the list, asked for by the reader's
+        # browser and by the address; a variant the page lacks gets the
+        # nearest it has, as does a language named as a C library's locale is.
+        self.assertEqual(self.js("return document.getElementById('lang').options[0].value"), "en")
+        asked = {**{tag: tag for tag in say}, "de_AT": "de", "nl-BE": "nl", "pt-PT": "pt-BR", "zh-TW": "zh-CN", "xx": "en"}
+        for reader, language in asked.items():
+            for how in ["browser", "address"]:
+                with self.subTest(reader=reader, how=how):
+                    self.assertEqual(self.js(
+                        "const [reader, how] = arguments;"
+                        "Object.defineProperty(navigator, 'languages', { value: [reader], configurable: true });"
+                        "history.replaceState(null, '', how === 'address' ? '#lang=' + reader : location.pathname);"
+                        "dispatchEvent(new HashChangeEvent('hashchange'));"
+                        "return [document.documentElement.lang, document.documentElement.dir, document.title]", reader, how),
+                        [language, say[language].get("dir", "ltr"), say[language]["title"]])
+        # A browser too old to unpack the texts is told so in the reader's
+        # language, or in the address's.
+        old = pathlib.Path(self.dir, "old.html")
+        old.write_text(pathlib.Path(self.page).read_text(encoding="utf-8").replace(
+            "<head>", "<head><script>delete window.DecompressionStream</script>", 1), encoding="utf-8")
+        for address, language in [("", "de"), ("#lang=ar", "ar")]:
+            with self.subTest(too_old=language):
+                self.browser.open(f"file://{old}{address}")
+                self.wait(lambda: self.js("return document.getElementById('status').className") == "status failed", "the note")
+                self.assertEqual(self.text("status", nbsp="\u00a0"), say[language]["tooOld"])
 
 
 class Keyboard(Page):
@@ -575,16 +621,25 @@ class Keyboard(Page):
 
     def test_a_narrow_screen_with_large_text_scrolls_only_down(self):
         # 320 pixels wide, the text at 200 %: a verdict with every part of
-        # the page fits the width in every language, and the checkbox and the
-        # language's control stay a finger's target.
+        # the page fits the width in every language, a file's name, SHA-256
+        # and a number with its unit each on one line, and the checkbox and
+        # the language's control stay a finger's target. Words are hyphenated
+        # by the page's language, file names and bytes never.
         self.js("document.documentElement.style.width = '320px'; document.documentElement.style.fontSize = '32px'")
         self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
-        for language in messages(self.page):
-            with self.subTest(language):
+        self.assertEqual(self.js("return ['h1', '.name', 'code'].map(s => getComputedStyle(document.querySelector(s))"
+                                 ".hyphens)"), ["auto", "manual", "manual"])
+        for language, chosen in [(language, chosen) for chosen in [{"size": LIMIT + 1}, {"data": random.Random(5).randbytes(REACH)}]
+                                 for language in messages(self.page)]:
+            with self.subTest(language, size=len(chosen.get("data", "")) or chosen["size"]):
+                if language == "en":  # too large, then doubtful, in every language
+                    self.choose("DUKE3D.EXE", **chosen)
                 self.speak(language)
                 self.assertLessEqual(self.js("return document.body.scrollWidth"), 320)
-                self.assertGreaterEqual(self.js("return Math.min(...['.sure', '#lang'].map("
-                                                "  s => document.querySelector(s).getBoundingClientRect().height))"), 44)
+                self.assertEqual(self.js("return Array.from(document.querySelectorAll('.name:not(.long), .size')).filter("
+                                         "e => new Set(Array.from(e.getClientRects(), r => r.top)).size > 1).map(e => e.textContent)"), [])
+                self.assertGreaterEqual(self.js("return Math.min(...['.sure', '#lang'].map(s => document.querySelector(s))"
+                                                ".filter(e => e.offsetParent).map(e => e.getBoundingClientRect().height))"), 44)
         # On a phone-sized screen, the verdict and its button are brought into
         # view, and so is the warning after a drop of several files.
         self.addCleanup(self.browser.resize, 1280, 900)

@@ -5,8 +5,8 @@ where it says /*@SCRIPT@*/: page.js and the modules it imports, bundled and
 minified by esbuild, the compiled program among them (its glue and its
 WebAssembly module, as base64, from the build folder, imported as
 compiled/patcher.js and compiled/patcher.wasm); the message files
-(messages/*.arb, English first) as one table, packed (JSON without spaces,
-raw deflate, base64), where it says /*@MESSAGES@*/; the note for browsers
+(messages/*.arb, English first) as one table, packed (the keys once, JSON
+without spaces, raw deflate, base64), where it says /*@MESSAGES@*/; the note for browsers
 without scripts in every language where it says <!--@NOSCRIPT@-->, and the
 one for browsers too old to unpack the table, as JSON, where it says
 /*@TOOOLD@*/; and the version where it says @VERSION@. The notes for
@@ -47,17 +47,29 @@ def plural(text):
 
 
 def tables(folder):
-    """{tag: {key: message}}, English first, then by tag; a language written
-    right to left says so with dir."""
+    """{tag: {key: message}}, English first, then by tag."""
     files = sorted(folder.glob("*.arb"), key=lambda f: (f.stem != "en", f.stem))
     found = {}
     for f in files:
         arb = json.loads(f.read_text(encoding="utf-8"))
-        tag = arb["@@locale"]
-        found[tag] = {k: plural(v) for k, v in arb.items() if not k.startswith("@")}
-        if tag.split("-")[0] in RIGHT_TO_LEFT:
-            found[tag]["dir"] = "rtl"
+        found[arb["@@locale"]] = {k: plural(v) for k, v in arb.items() if not k.startswith("@")}
     return found
+
+
+def direction(tag):
+    return "rtl" if tag.split("-")[0] in RIGHT_TO_LEFT else "ltr"
+
+
+def packed(messages):
+    """The tables as the page unpacks them: the English keys once, each
+    language's texts in their order, the languages written right to left;
+    as JSON without spaces, raw deflate, base64."""
+    keys = list(messages["en"])
+    table = {"keys": keys, "rtl": [tag for tag in messages if direction(tag) == "rtl"],
+             "texts": {tag: [texts.get(key) for key in keys] for tag, texts in messages.items()}}
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
+    data = json.dumps(table, ensure_ascii=False, separators=(",", ":")).encode()
+    return base64.b64encode(packer.compress(data) + packer.flush()).decode("ascii")
 
 
 def esbuild(tool, *args, text=None):
@@ -73,20 +85,17 @@ def main():
     # One script that leaves nothing in the page's global scope. The glue
     # names its module by an address beside its own, which it never asks
     # for, since the page hands the module over: the page's address serves.
-    script = esbuild(tool, str(web / "page.js"), "--bundle", "--format=iife", f"--alias:compiled={compiled}",
+    script = esbuild(tool, str(web / "page.js"), "--bundle", "--format=iife", f"--alias:compiled={pathlib.Path(compiled).resolve()}",
                      "--loader:.wasm=base64", "--define:import.meta.url=location.href")
     style = esbuild(tool, "--loader=css", text=(web / "style.css").read_text(encoding="utf-8"))
-    packed = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
-    table = json.dumps(messages, ensure_ascii=False, separators=(",", ":")).encode()
-    notes = "".join(f'<p class="status failed" lang="{tag}" dir="{t.get("dir", "ltr")}">{html.escape(t["noscript"])}</p>'
+    notes = "".join(f'<p class="status failed" lang="{tag}" dir="{direction(tag)}">{html.escape(t["noscript"])}</p>'
                     for tag, t in messages.items())
     # Where the browser cannot unpack the tables, its note in every language, unpacked.
-    too_old = json.dumps({tag: [t.get("tooOld", messages["en"]["tooOld"]), t.get("dir", "ltr")]
-                          for tag, t in messages.items()},
+    too_old = json.dumps({tag: [t.get("tooOld", messages["en"]["tooOld"]), direction(tag)] for tag, t in messages.items()},
                          ensure_ascii=False, separators=(",", ":"))
     parts = {
         "/*@STYLE@*/": style,
-        "/*@MESSAGES@*/": base64.b64encode(packed.compress(table) + packed.flush()).decode("ascii"),
+        "/*@MESSAGES@*/": packed(messages),
         "<!--@NOSCRIPT@-->": notes,
         "/*@TOOOLD@*/": too_old,
         "/*@SCRIPT@*/": script,

@@ -25,10 +25,10 @@ export function refused(what, lines, head = 'notPatched') {
   showStatus('failed', [[head, { what }], ...lines, ...head === 'notPatched' ? [['orCopy']] : []]);
 }
 
-// Bytes as text: printable ones as they are, the rest escaped. A line may
-// break anywhere but inside an escape.
+// Bytes as text: printable ones as they are, the rest escaped, left to right
+// in every language. A line may break anywhere but inside an escape.
 function shown(bytes) {
-  const code = element('code', {});
+  const code = element('code', { dir: 'ltr' });
   let printable = '';
   for (const b of bytes) {
     if (b >= 0x20 && b < 0x7f && b !== 0x5c) {

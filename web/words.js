@@ -7,16 +7,20 @@ export const element = (tag, props, ...children) => {
   e.append(...children);
   return e;
 };
-let messages = null; // every language's table, once unpacked
+let messages = null, rtl = []; // every language's table, once unpacked; those written right to left
 let lang, number, plural, list; // the language chosen, and its ways with numbers and lists
 
-// The tables come packed by the build (raw deflate, then base64), a third
-// of their size; the browser unpacks them itself. Each language is then
-// offered in the list, by its own name.
+// The tables come packed by the build (the keys once, each language's texts
+// in their order; raw deflate, then base64), a third of their size; the
+// browser unpacks them itself. Each language is then offered in the list,
+// by its own name.
 export async function unpack() {
   const packed = Uint8Array.from(atob($('messages').textContent.trim()), c => c.charCodeAt(0));
   const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream('deflate-raw'));
-  messages = JSON.parse(await new Response(stream).text());
+  const { keys, texts, rtl: right } = JSON.parse(await new Response(stream).text());
+  messages = Object.fromEntries(Object.entries(texts).map(([code, list]) =>
+    [code, Object.fromEntries(keys.map((key, i) => [key, list[i]]))]));
+  rtl = right;
   for (const code of Object.keys(messages))
     $('lang').append(element('option', { value: code, lang: code, textContent: messages[code].language }));
 }
@@ -48,18 +52,28 @@ export function say(e, key, values = {}) {
   return show(e);
 }
 function show(e) { // the element's message, in the language chosen
-  const parts = text(e.dataset.m, e.values || e.dataset).split(DATA);
-  e.replaceChildren(...parts.flatMap((part, i) => i % 3 === 0 ? [part] : !part ? [] : [element('span', i % 3 === 1 ?
-    { className: part.length > 16 ? 'name long' : 'name', dir: 'ltr', textContent: part }
-                 : { className: 'size', textContent: part })]));
+  const message = text(e.dataset.m, e.values || e.dataset), parts = [];
+  let at = 0;
+  for (const found of message.matchAll(DATA)) {
+    parts.push(message.slice(at, found.index), whole(found));
+    at = found.index + found[0].length;
+  }
+  e.replaceChildren(...parts, message.slice(at));
   return e;
 }
-// What a message holds that must stay whole on its line: a file's name
-// (DUKE3D.EXE, DUKE3D(1).EXE, DUKE3D.BAK.part) or SHA-256, left to right
-// in every language and never hyphenated (a name too long for a narrow
-// screen, such as a leftover's, may break); and a number joined to its
-// unit by a no-break space.
-const DATA = /([\w()-]+(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0\p{L}+)/iu;
+// What a message holds that must stay whole on its line, with the
+// punctuation around it: a file's name (DUKE3D.EXE, DUKE3D(1).EXE,
+// DUKE3D.BAK.part) or SHA-256, left to right in every language and never
+// hyphenated (a name too long for a narrow screen, such as a leftover's, may
+// break); and a number joined to its unit by a no-break space, which moves
+// to the next line whole, and is parted between number and unit only where
+// it is wider than the line.
+const DATA = /([(\[«„“‘「（]*)(?:(\w[\w()-]*(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0\p{L}+))([.,:;!?)\]»”’。、，：；）」]*)/giu;
+const whole = ([, open, name, size, close]) => element('span', { className: 'whole' }, open, name ?
+  element('span', { className: name.length > 16 ? 'name long' : 'name', dir: 'ltr' }, ...parted(name)) :
+  element('span', { className: 'size', textContent: size.replace(/\u00a0(?=\p{L})/u, ' ') }), close);
+// A long name may break before its second and later extensions, and only there.
+const parted = name => name.split(/(?=\.)/).flatMap((part, i) => i > 1 ? [element('wbr', {}), part] : [part]);
 export function plain(e, data) { // a text that is the same in every language
   delete e.dataset.m;
   e.textContent = data;
@@ -86,7 +100,7 @@ export function speak(code) {
   plural = new Intl.PluralRules(code);
   list = new Intl.ListFormat(code, { type: 'conjunction' });
   document.documentElement.lang = code;
-  document.documentElement.dir = messages[code].dir || 'ltr';
+  document.documentElement.dir = rtl.includes(code) ? 'rtl' : 'ltr';
   $('lang').value = code;
   document.title = text('title');
   document.querySelectorAll('[data-m]').forEach(show);
