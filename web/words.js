@@ -62,13 +62,13 @@ function show(e) { // the element's message, in the language chosen
   return e;
 }
 // What a message holds that must stay whole on its line, with the
-// punctuation around it: a file's name (DUKE3D.EXE, DUKE3D(1).EXE,
+// punctuation around it (and a hyphen that joins it to a word): a file's name (DUKE3D.EXE, DUKE3D(1).EXE,
 // DUKE3D.BAK.part) or SHA-256, left to right in every language and never
 // hyphenated (a name too long for a narrow screen, such as a leftover's, may
 // break); and a number joined to its unit by a no-break space, which moves
 // to the next line whole, and is parted between number and unit only where
 // it is wider than the line.
-const DATA = /([(\[«„“‘「（]*)(?:(\w[\w()-]*(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0\p{L}+))([.,:;!?)\]»”’。、，：；）」]*)/giu;
+const DATA = /([(\[«„“‘「（]*)(?:(\w[\w()-]*(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0\p{L}+))([-.,:;!?)\]»”’。、，：；）」]*)/giu;
 const whole = ([, open, name, size, close]) => element('span', { className: 'whole' }, open, name ?
   element('span', { className: name.length > 16 ? 'name long' : 'name', dir: 'ltr' }, ...parted(name)) :
   element('span', { className: 'size', textContent: size.replace(/\u00a0(?=\p{L})/u, ' ') }), close);
