@@ -562,7 +562,7 @@ class Language(Page):
         old = pathlib.Path(self.dir, "old.html")
         old.write_text(pathlib.Path(self.page).read_text(encoding="utf-8").replace(
             "<head>", "<head><script>delete window.DecompressionStream</script>", 1), encoding="utf-8")
-        for address, language in [("", "de"), ("#lang=ar", "ar")]:
+        for address, language in [("", "de"), ("?again#lang=ar", "ar")]:  # a new address: loaded anew
             with self.subTest(too_old=language):
                 self.browser.open(f"file://{old}{address}")
                 self.wait(lambda: self.js("return document.getElementById('status').className") == "status failed", "the note")
