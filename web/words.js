@@ -67,12 +67,13 @@ function show(e) { // the element's message, in the language chosen
 // hyphenated (a name too long for a narrow screen, such as a leftover's, may
 // break); and a number joined to its unit by a no-break space, which moves
 // to the next line whole, and is parted between number and unit only where
-// it is wider than the line. A unit is a word with its marks, or in scripts
-// without spaces a run of katakana or one character.
+// it is wider than the line, the punctuation after it going with the unit.
+// A unit is a word with its marks, or in scripts without spaces a run of
+// katakana or one character.
 const DATA = /([(\[«„“‘「（]*)(?:(\w[\w()-]*(?:\.[\w-]+)*\.(?:EXE|BAK|part|crswap)\b|SHA-256)|(\p{N}(?:[\p{N}.,\u00a0\u202f\u066c]*\p{N})?\u00a0(?:[\p{sc=Katakana}ー]+|[\p{sc=Han}\p{sc=Hiragana}]|(?:[^\P{L}\p{sc=Han}\p{sc=Hiragana}\p{sc=Katakana}]|\p{M})+)))([-.,:;!?)\]»”’。、，：；）」]*)/giu;
-const whole = ([, open, name, size, close]) => element('span', { className: 'whole' }, open, name ?
-  element('span', { className: name.length > 16 ? 'name long' : 'name', dir: 'ltr' }, ...parted(name)) :
-  element('span', { className: 'size', textContent: size.replace(/\u00a0(?=\P{N}*$)/u, ' ') }), close);
+const whole = ([, open, name, size, close]) => element('span', { className: 'whole' }, open, ...name ?
+  [element('span', { className: name.length > 16 ? 'name long' : 'name', dir: 'ltr' }, ...parted(name)), close] :
+  [element('span', { className: 'size' }, size.replace(/\u00a0(?=\P{N}*$)/u, ' '), close)]);
 // A long name may break before its second and later extensions, and only there.
 const parted = name => name.split(/(?=\.)/).flatMap((part, i) => i > 1 ? [element('wbr', {}), part] : [part]);
 export function plain(e, data) { // a text that is the same in every language
