@@ -68,31 +68,22 @@ class Case(SameBytes, unittest.TestCase):
 
 
 class Layout(Case):
-    def test_long_targets_change_only_inside_the_ranges(self):
+    def test_targets_change_only_inside_the_ranges_and_short_ones_reach_the_last(self):
         cases = {
             "0xFF, 2 MiB": b"\xff" * (2 << 20),
             "0xFF, one byte past the reach": b"\xff" * (REACH + 1),
             "0xFF, exactly the reach": b"\xff" * REACH,
             "0x00, 1.5 MiB": b"\0" * (3 << 19),
             "counting bytes": bytes(i % 251 for i in range(REACH + 4096)),
+            # Shorter ones are extended to the reach.
+            "empty": b"",
+            "ends before record 1": b"\xff" * 4096,
+            "ends inside record 1": b"\xff" * (0x115768 + 5),
+            "ends inside a gap": b"\xff" * (0x1157AA + 16 + 3),
+            "ends inside record 7's terminator": b"\xff" * (REACH - 1),
         }
         for name, before in cases.items():
             with self.subTest(name):
-                self.target.write_bytes(before)
-                self.assert_clean_run(self.run_patcher())
-                self.assert_same_bytes(self.target.read_bytes(), patched(before))
-
-    def test_short_targets_are_extended_to_the_reach(self):
-        cases = {
-            "empty": 0,
-            "ends before record 1": 4096,
-            "ends inside record 1": 0x115768 + 5,
-            "ends inside a gap": 0x1157AA + 16 + 3,
-            "ends inside record 7's terminator": REACH - 1,
-        }
-        for name, size in cases.items():
-            with self.subTest(name):
-                before = b"\xff" * size
                 self.target.write_bytes(before)
                 self.assert_clean_run(self.run_patcher())
                 self.assert_same_bytes(self.target.read_bytes(), patched(before))
