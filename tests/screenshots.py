@@ -6,7 +6,8 @@ Usage: screenshots.py ENGINE PATCHER.HTML FOLDER [LANGUAGE]   (webkit under xvfb
 Writes ENGINE-LANGUAGE-STATE-WIDTH.png for each state, 1280 and 360 pixels
 wide, and 320 wide with the text at 200 %, in the language named (as in the
 page's address, #lang=de) or else English. WebKit's window is never
-narrower than 447: there the page is laid out that wide instead.
+narrower than 447: there the page is laid out that wide instead, in a
+window 9000 pixels tall, since its shots hold only what the window shows.
 """
 import os
 import random
@@ -51,7 +52,9 @@ class Shots(browsers.Page):
         # width: the text's size
         for width, font in [(1280, "16px"), (360, "16px"), (320, "32px")]:
             for state, reach in states.items():
-                self.browser.resize(width if self.browser.name != "webkit" else 1280, 900)
+                # WebKit shoots its window alone: one as tall as the longest page.
+                webkit = self.browser.name == "webkit"
+                self.browser.resize(1280 if webkit else width, 9000 if webkit else 900)
                 if callable(reach):
                     self.open_page()
                     reach()
@@ -60,7 +63,7 @@ class Shots(browsers.Page):
                     self.game, _ = self.open_folder(files, setup, how)
                     if then:
                         then()
-                if self.browser.name == "webkit" and width < 1280:
+                if webkit and width < 1280:
                     self.js(f"document.documentElement.style.width = '{width}px'")
                 self.js(f"document.documentElement.style.fontSize = '{font}'")
                 # Shot once the browser has drawn a frame of the page as it is now.
