@@ -371,7 +371,7 @@ class InPlace(Page):
             "changed just after it was written": row(
                 {EXE: good}, ["Another program changed DUKE3D.EXE", "neither your original nor the patched file", "left it as it is",
                              "safe in DUKE3D.BAK"],
-                lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other)), read=["changedAfter", "leftAsItIs"]),
+                lambda f: {EXE: other, BAK: good}, at=((close, 2, True), put(other)), read=["changedAfter", "leftAsItIs", "backupOriginal"]),
             "deleted after the verdict": row({EXE: good}, ["no longer in the GAME folder", "Nothing was written"],
                                              lambda f: {}, at=((), lambda f: (f / EXE).unlink())),
             "deleted after the backup": row(
@@ -610,11 +610,11 @@ class Keyboard(Page):
         # the page fits the width in every language, a file's name, SHA-256
         # and a number with its unit each on one line, and the checkbox and
         # the language's control stay a finger's target. Words are hyphenated
-        # by the page's language, file names and bytes never.
+        # by the page's language, file names, bytes and units never.
         self.js("document.documentElement.style.width = '320px'; document.documentElement.style.fontSize = '32px'")
         self.choose("DUKE3D.EXE", random.Random(5).randbytes(REACH))
-        self.assertEqual(self.js("return ['h1', '.name', 'code'].map(s => getComputedStyle(document.querySelector(s))"
-                                 ".hyphens)"), ["auto", "manual", "manual"])
+        self.assertEqual(self.js("return ['h1', '.name', 'code', '.size'].map(s => getComputedStyle(document.querySelector(s))"
+                                 ".hyphens)"), ["auto", "manual", "manual", "manual"])
         for language, chosen in [(language, chosen) for chosen in [{"size": LIMIT + 1}, {"data": random.Random(5).randbytes(REACH)}]
                                  for language in messages(self.page)]:
             with self.subTest(language, size=len(chosen.get("data", "")) or chosen["size"]):

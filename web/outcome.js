@@ -56,6 +56,8 @@ export async function showOutcome(it, job) {
   // so the button goes and the status says what to do instead.
   $('buttons').hidden = true;
   plain($('save-note'), '');
+  if (backup && !restore) // the original is no longer the file on disk, but in the backup
+    showSums(await Promise.all([sha256(was), sha256(want)]), ['backupOriginal', { name: backup }], ['patchedFile']);
   if (!it.written)
     refused(['vanished', { name, folder }], backup ? safe : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
   else if (it.now === 'was')
