@@ -7,7 +7,7 @@ Writes ENGINE-LANGUAGE-STATE-WIDTH.png for each state, 1280 and 360 pixels
 wide, and 320 wide with the text at 200 %, in the language named (as in the
 page's address, #lang=de) or else English. WebKit's window is never
 narrower than 447: there the page is laid out that wide instead, in a
-window 9000 pixels tall, since its shots hold only what the window shows.
+window 14000 pixels tall, since its shots hold only what the window shows.
 """
 import os
 import random
@@ -54,7 +54,7 @@ class Shots(browsers.Page):
             for state, reach in states.items():
                 # WebKit shoots its window alone: one as tall as the longest page.
                 webkit = self.browser.name == "webkit"
-                self.browser.resize(1280 if webkit else width, 9000 if webkit else 900)
+                self.browser.resize(1280 if webkit else width, 14000 if webkit else 900)
                 if callable(reach):
                     self.open_page()
                     reach()
