@@ -24,6 +24,9 @@ export async function showOutcome(it, job) {
   const tidied = it.cleaned.length ? [['cleaned', { names: names(it.cleaned) }]] : [];
   // Where the original is safe in a backup: where, and how to get it back by hand.
   const safe = backup ? [['backupHolds', { backup }], ['byHand', { name, backup }]] : [];
+  // The checksums once the file on disk is no longer the original: the backup's first.
+  const backedUp = async second => showSums(await Promise.all([sha256(was), sha256(want)]),
+                                            ['backupOriginal', { name: backup }], second);
   if (it.now === 'want') {
     const extra = [...tidied, ...it.unusable.length ? [['unusable', { names: names(it.unusable) }]] : []];
     $('sure-line').hidden = true;
@@ -38,7 +41,7 @@ export async function showOutcome(it, job) {
     }
     // The way back is offered at once: the folder now holds the patched file and its original.
     say($('write'), 'restoreButton').className = 'save quiet';
-    showSums(await Promise.all([sha256(was), sha256(want)]), ['backupOriginal', { name: backup }], ['namePatched', { name }]);
+    await backedUp(['namePatched', { name }]);
     const kept = !it.made ? 'keptAlready' : it.others.includes('DUKE3D.BAK') ? 'keptOther' : 'keptNow';
     showStatus('ok', [['done', { name, folder }], ...extra, [kept, { backup }], ['undo', { button: ['restoreButton'] }]]);
     return { dir, handle, was: want, want: was, backup, restore: true };
@@ -56,8 +59,8 @@ export async function showOutcome(it, job) {
   // so the button goes and the status says what to do instead.
   $('buttons').hidden = true;
   plain($('save-note'), '');
-  if (backup && !restore) // the original is no longer the file on disk, but in the backup
-    showSums(await Promise.all([sha256(was), sha256(want)]), ['backupOriginal', { name: backup }], ['patchedFile']);
+  if (backup && !restore)
+    await backedUp(['patchedFile']);
   if (!it.written)
     refused(['vanished', { name, folder }], backup ? safe : [['nothingWrittenAtAll'], ['chooseFolderAgain']], head);
   else if (it.now === 'was')

@@ -130,12 +130,12 @@ export function showResult(file, folder, before, { after, ranges }, sums) {
   if (back) {
     showSums(sums, ['backupOriginal', { name: back.name }], ['namePatched', { name: file.name }]);
     say($('checksum-note'), 'checksumNoteBack', { backup: back.name, name: file.name });
-  } else if (unchanged) { // already patched: both are the same file, and neither is the original
-    showSums(sums, ['yourFile'], ['patchedFile']);
-    plain($('checksum-note'), '');
   } else {
     showSums(sums, ['yourFile'], ['patchedFile']);
-    say($('checksum-note'), 'checksumNote');
+    if (unchanged) // already patched: both are the same file, and neither is the original
+      plain($('checksum-note'), '');
+    else
+      say($('checksum-note'), 'checksumNote');
   }
   $('sure').checked = false;
   $('buttons').hidden = false;
