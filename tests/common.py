@@ -69,13 +69,10 @@ def messages(page):
 
 
 def with_messages(page, tables):
-    """The built page's text with other tables of texts (as messages() gives them) packed in."""
-    keys = [key for key in tables["en"] if key != "dir"]
-    table = {"keys": keys, "rtl": [tag for tag, texts in tables.items() if texts.get("dir") == "rtl"],
-             "texts": {tag: [texts.get(key) for key in keys] for tag, texts in tables.items()}}
-    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
-    packed = base64.b64encode(packer.compress(json.dumps(table).encode()) + packer.flush()).decode()
-    return PACKED.sub(lambda m: m[1] + packed, pathlib.Path(page).read_text(encoding="utf-8"))
+    """The built page's text with other tables of texts (as messages() gives them), packed as the build packs them."""
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "web"))
+    from inline import packed
+    return PACKED.sub(lambda m: m[1] + packed(tables), pathlib.Path(page).read_text(encoding="utf-8"))
 
 
 class SameBytes:
